@@ -15,9 +15,14 @@ constexpr uint32_t kMinMatchBits = kMatchHeaderBits + 1 + 3;
 constexpr uint32_t kMaxLengthPrefix = 128;
 // Bits that a Peek is guaranteed to deliver (64 minus the worst shift).
 constexpr uint32_t kPeekBits = 57;
+// Short matches are copied as one 16-byte block. Every token yields at least
+// one byte per 15 bits, so with this many bits left in a valid stream the
+// block's surplus lies inside the output still to come.
+constexpr size_t kShortCopy = 16;
+constexpr uint64_t kFastPathBits = 64 + 15 * kShortCopy;
 
 // Up to 64 stream bits from bit `pos`, least significant first; bits past the
-// source's end read as 0. The fast path loads 8 bytes at once.
+// source's end read as 0.
 inline uint64_t Peek(const uint8_t* source, size_t sourceBytes, uint64_t pos) {
   const uint64_t byte = pos >> 3;
   uint64_t word = 0;
@@ -30,6 +35,60 @@ inline uint64_t Peek(const uint8_t* source, size_t sourceBytes, uint64_t pos) {
     }
   }
   return word >> (pos & 7);
+}
+
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  return word;
+}
+
+// The hot loop for the bulk of a stream. It runs while more than
+// kFastPathBits bits remain (so every 8-byte load lies inside the source,
+// and a valid stream still owes at least 16 bytes of output) and while any
+// token fits the destination. It returns at the first token it does not
+// handle (a length prefix longer than its bit buffer, a copy from outside
+// the output), leaving that token to the careful path.
+void DecodeFast(const uint8_t* source, uint64_t fastEnd, uint8_t* dest, size_t capacity,
+                uint64_t& pos, size_t& out) {
+  if (capacity < MAX_WND_SIZE + kShortCopy) return;
+  const size_t outLimit = capacity - MAX_WND_SIZE - kShortCopy;
+  uint64_t bits = 0;
+  uint32_t available = 0;
+  while (pos < fastEnd && out <= outLimit) {
+    if (available < kPeekBits) {
+      bits = Load64(source + (pos >> 3)) >> (pos & 7);
+      available = 64 - static_cast<uint32_t>(pos & 7);
+    }
+    if ((bits & 1) == 0) {
+      dest[out++] = static_cast<uint8_t>(bits >> 1);
+      bits >>= kLiteralBits;
+      available -= kLiteralBits;
+      pos += kLiteralBits;
+      continue;
+    }
+    const uint32_t k = static_cast<uint32_t>(std::countr_one(bits >> kMatchHeaderBits));
+    const uint32_t tokenBits = kMinMatchBits + k;
+    if (tokenBits > available) return;
+    const size_t length = 8 * size_t{k} + ((bits >> (kMatchHeaderBits + k + 1)) & 7) + 1;
+    const size_t windowStart = out > MAX_WND_SIZE ? out - MAX_WND_SIZE : 0;
+    const size_t from = windowStart + static_cast<size_t>((bits >> 1) & (MAX_WND_SIZE - 1));
+    if (from + length > out) return;
+    if (length <= kShortCopy && from + kShortCopy <= out) {
+      // One fixed-size block of produced bytes; its surplus past `length`
+      // lands in output that the rest of the stream overwrites.
+      uint8_t block[kShortCopy];
+      std::memcpy(block, dest + from, kShortCopy);
+      std::memcpy(dest + out, block, kShortCopy);
+    } else {
+      std::memcpy(dest + out, dest + from, length);
+    }
+    out += length;
+    bits >>= tokenBits;
+    available -= tokenBits;
+    pos += tokenBits;
+  }
 }
 
 }  // namespace
@@ -57,6 +116,10 @@ DecodeResult Decompress(const uint8_t* source, size_t sourceBytes, uint64_t leng
   size_t out = 0;
   while (pos < lengthInBits) {
     const uint64_t remaining = lengthInBits - pos;
+    if (remaining >= kFastPathBits) {
+      DecodeFast(source, lengthInBits - kFastPathBits, dest, capacity, pos, out);
+      if (pos >= lengthInBits) break;
+    }
     const uint64_t bits = Peek(source, sourceBytes, pos);
     result.bitPosition = pos;
     result.produced = out;

@@ -166,6 +166,17 @@ TEST(Lz77Decode, CorruptStreamsStopWithAnError) {
                    DecodeError::kOutputOverflow, 9, 81});
   cases.push_back({"match beyond capacity", StreamBuilder().Literals(ten).Match(0, 5), 0, 14,
                    DecodeError::kOutputOverflow, 10, 90});
+  // The same faults in the middle of a long stream, where the decoder's bulk
+  // loop is running rather than its careful end-of-stream path.
+  const auto many = Counting(2000);
+  cases.push_back({"mid-stream length above 1024",
+                   StreamBuilder().Literals(many).MatchCode(0, 128, 0).Literals(many), 0, 1 << 20,
+                   DecodeError::kLengthTooLong, 2000, 2000 * 9});
+  cases.push_back({"mid-stream copy from the current position",
+                   StreamBuilder().Literals(many).Match(1023, 2).Literals(many), 0, 1 << 20,
+                   DecodeError::kOffsetBeyondOutput, 2000, 2000 * 9});
+  cases.push_back({"mid-stream overflow", StreamBuilder().Literals(many).Match(0, 1024).Literals(many),
+                   0, 2500, DecodeError::kOutputOverflow, 2000, 2000 * 9});
   cases.push_back({"bit length beyond the bytes", StreamBuilder().Literals(ten), 8, 64,
                    DecodeError::kSourceTooShort, 0, 0});
   for (const Case& c : cases) {

@@ -1,5 +1,7 @@
 // Expansion speed of the register databases: LZ77Decompress against the
-// bit-at-a-time baseline on both streams of the largest embedded variant.
+// bit-at-a-time baseline on both streams of the largest embedded variant,
+// and a whole LoadRegisterDatabase of every variant over the virtual
+// converter (which answers the date-code read).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -10,7 +12,10 @@
 #include "bench/lz77_baseline.h"
 #include "chipdb/embedded_databases.h"
 #include "chipdb/lz77.h"
+#include "chipdb/register_db.h"
 #include "chipdb/register_record.h"
+#include "device/hid_session.h"
+#include "sim/virtual_host.h"
 
 namespace {
 
@@ -57,6 +62,35 @@ BENCHMARK(BM_Lz77Decompress_Records)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_Records)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Lz77Decompress_Names)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Baseline_Names)->Unit(benchmark::kMillisecond);
+
+void BM_LoadRegisterDatabase(benchmark::State& state, int32_t chipType, uint32_t dateCode, const char* id) {
+  if (!ktq::chipdb::FindEmbeddedVariant(id)) {
+    state.SkipWithError("variant not in this build");
+    return;
+  }
+  ktq::sim::VirtualHost host;
+  host.Install();
+  RCInit();
+  host.AddConverter().Memory().WriteU32(ktq::chipdb::kChipDateCodeAddress, dateCode);
+  if (RCEnumAndOpenDevice() != 0) {
+    state.SkipWithError("virtual converter did not open");
+  } else {
+    for (auto _ : state) {
+      if (LoadRegisterDatabase(chipType) != 0 || ktq::chipdb::LoadedVariant() != id) {
+        state.SkipWithError("load failed");
+        break;
+      }
+    }
+    state.counters["registers"] = static_cast<double>(RegisterList().size());
+  }
+  RCExit();
+  host.Uninstall();
+}
+BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 5, 5, 0x20201105, "5")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 6a, 6, 0x20220300, "6a")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 6b, 6, 0x20220400, "6b")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 4a, 4, 0x20190608, "4a")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 4b, 4, 0x20190700, "4b")->Unit(benchmark::kMillisecond);
 
 // Prints the console table as usual and keeps each run's throughput for the
 // ratios printed at the end.

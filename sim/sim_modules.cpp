@@ -4,11 +4,13 @@
 namespace ktq::sim {
 
 void InstallRcCoreModel(SimRegistry&);
+void InstallEdidModel(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
     SimRegistry r;
     InstallRcCoreModel(r);
+    InstallEdidModel(r);
     return r;
   }();
   return registry;

@@ -3,9 +3,11 @@
 namespace ktq::cli {
 
 void RegisterDeviceCommands(CommandTable& table);
+void RegisterEdidCommands(CommandTable& table);
 
 void RegisterAllCommands(CommandTable& table) {
   RegisterDeviceCommands(table);
+  RegisterEdidCommands(table);
 }
 
 const Command* CommandTable::Find(const std::string& name) const {

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 namespace ktq::sim {
@@ -27,6 +26,7 @@ struct EdidOutput {
 struct EdidState {
   std::vector<uint8_t> input;
   std::array<EdidOutput, kEdidOutputPorts> outputs;
+  size_t outputCount = 0;  // outputs the scenario names
 };
 
 }  // namespace ktq::sim

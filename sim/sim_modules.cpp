@@ -4,12 +4,16 @@
 namespace ktq::sim {
 
 void InstallRcCoreModel(SimRegistry&);
+void InstallRegisterMapModel(SimRegistry&);
+void InstallChipIdentityModel(SimRegistry&);
 void InstallEdidModel(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
     SimRegistry r;
     InstallRcCoreModel(r);
+    InstallRegisterMapModel(r);
+    InstallChipIdentityModel(r);
     InstallEdidModel(r);
     return r;
   }();

@@ -14,7 +14,7 @@
 
 namespace {
 
-struct Run {
+struct KtqRun {
   int status;
   std::string out;
   std::string err;
@@ -37,7 +37,7 @@ std::string TextOf(std::vector<uint8_t> bytes) {
 
 class EdidCliTest : public ::testing::Test {
  protected:
-  Run Ktq(const std::string& arguments) {
+  KtqRun Ktq(const std::string& arguments) {
     const std::string out = dir + "out.txt", err = dir + "err.txt";
     const std::string command = "cd '" KTQ_SOURCE_DIR "' && '" KTQ_BINARY_DIR "/bin/ktq' " + arguments + " >" + out +
                                 " 2>" + err;
@@ -61,7 +61,7 @@ TEST_F(EdidCliTest, DecodePrintsTheTextOfTheFilesBytes) {
   for (const char* name : {"ARZ3201-0C4B1B76CB86.bin", "AOC2402-895A71CC877A-corrupt-base.bin",
                            "APPAE22-7791A79DE7B8.bin"}) {
     SCOPED_TRACE(name);
-    const Run r = Ktq("edid decode " + kCorpus + name);
+    const KtqRun r = Ktq("edid decode " + kCorpus + name);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
     std::vector<uint8_t> bytes = Bytes(KTQ_SOURCE_DIR "/" + kCorpus + name);
@@ -86,7 +86,7 @@ TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
       {"/tmp", "ktq: /tmp: Is a directory\n"},
   };
   for (const auto& c : cases) {
-    const Run r = Ktq("edid decode '" + c.path + "'");
+    const KtqRun r = Ktq("edid decode '" + c.path + "'");
     EXPECT_EQ(r.status, 2) << c.path;
     EXPECT_EQ(r.out, "") << c.path;
     EXPECT_EQ(r.err, c.error);
@@ -95,7 +95,7 @@ TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
 
 TEST_F(EdidCliTest, ReadShowsConnectedOutputsAndTheInput) {
   const std::string scenario = "--simulate=sim/scenarios/edid-displays.json ";
-  const Run tx0 = Ktq(scenario + "edid read 1");
+  const KtqRun tx0 = Ktq(scenario + "edid read 1");
   EXPECT_EQ(tx0.status, 0) << tx0.err;
   EXPECT_EQ(tx0.err, "");
   const std::string tx0Text = TextOf(Bytes(KTQ_SOURCE_DIR "/" + kCorpus + "ARZ3201-0C4B1B76CB86.bin"));
@@ -104,13 +104,13 @@ TEST_F(EdidCliTest, ReadShowsConnectedOutputsAndTheInput) {
   EXPECT_EQ(tx0.out.substr(tx0.out.size() - tx0Text.size()), tx0Text);
   EXPECT_EQ(tx0.out.rfind("Chip type: Mondelo\r\n", 0), 0u) << tx0.out;
 
-  const Run input = Ktq(scenario + "edid read 0");
+  const KtqRun input = Ktq(scenario + "edid read 0");
   EXPECT_EQ(input.status, 0) << input.err;
   EXPECT_EQ(input.out, TextOf(Bytes(KTQ_SOURCE_DIR "/" + kCorpus + "DEL4284-AAA6058749F3.bin")));
 }
 
 TEST_F(EdidCliTest, ReadSaysWhenNoDisplayIsConnected) {
-  const Run r = Ktq("--simulate=sim/scenarios/edid-displays.json edid read 2");
+  const KtqRun r = Ktq("--simulate=sim/scenarios/edid-displays.json edid read 2");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   const std::string tail = "TX1: no display connected.\n";
@@ -119,7 +119,7 @@ TEST_F(EdidCliTest, ReadSaysWhenNoDisplayIsConnected) {
 }
 
 TEST_F(EdidCliTest, ReadRefusesIndicesBeyondTheOutputs) {
-  const Run r = Ktq("--simulate=sim/scenarios/edid-displays.json edid read 5");
+  const KtqRun r = Ktq("--simulate=sim/scenarios/edid-displays.json edid read 5");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct DecodeCase {
   size_t extensions;
   std::string expected;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
 
 std::string Decode(const std::vector<uint8_t>& edid) {
   std::string text;

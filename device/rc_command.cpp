@@ -97,6 +97,27 @@ bool RepairRcMode(uint8_t command, int& reenables) {
   return EnableRcMode() == 0;
 }
 
+// Sends one chunk's request and waits for its reply, repeating the request
+// after a successful status-4 repair. 0 with the completed reply in `report`;
+// -1 when the request cannot be sent or no reply completes; else the status
+// to hand to the caller. With `expectReply` false, 0 as soon as it is sent.
+int32_t ExchangeChunk(hid_device* device, uint8_t command, const uint8_t* request, uint8_t* report,
+                      const char* sendFailure, bool expectReply = true) {
+  int reenables = 0;
+  for (;;) {
+    std::memcpy(report, request, ktq::kReportSize);
+    if (ktq::SendOutputReport(device, report) <= 0) {
+      std::fputs(sendFailure, stdout);
+      return -1;
+    }
+    if (!expectReply) return 0;
+    if (!WaitForReply(device, report, command)) return -1;
+    const uint8_t status = report[6];
+    if (status == kStatusRcModeOff && RepairRcMode(command, reenables)) continue;
+    return status;
+  }
+}
+
 }  // namespace
 
 int32_t RCSetCommand(uint8_t command, uint32_t length, uint32_t address, const uint8_t* data) {
@@ -108,26 +129,15 @@ int32_t RCSetCommand(uint8_t command, uint32_t length, uint32_t address, const u
   do {
     const uint32_t n = std::min(remaining, kChunkSize);
     const uint8_t* chunk = n ? data + position : nullptr;
-    int reenables = 0;
-    for (;;) {
-      uint8_t report[ktq::kReportSize];
-      BuildRequest(report, command, static_cast<uint8_t>(n + kHeaderLength), address, static_cast<uint8_t>(n),
-                   chunk, n);
-      if (ktq::SendOutputReport(device, report) <= 0) {
-        std::fputs("RCSetCommand : Usb2 set output report failed\r", stdout);
-        return -1;
-      }
-      // The chip restarts without answering; the request has gone out.
-      if (address == kRestartAddress && n > 0 && chunk[0] == kRestartByte) return 0;
-      if (!WaitForReply(device, report, command)) return -1;
-      const uint8_t status = report[6];
-      if (status == 0) break;
-      if (status == kStatusRcModeOff) {
-        if (RepairRcMode(command, reenables)) continue;
-        return kStatusRcModeOff;
-      }
-      return status;
-    }
+    uint8_t request[ktq::kReportSize];
+    uint8_t report[ktq::kReportSize];
+    BuildRequest(request, command, static_cast<uint8_t>(n + kHeaderLength), address, static_cast<uint8_t>(n), chunk,
+                 n);
+    // The chip restarts without answering; the request has gone out.
+    const bool restart = address == kRestartAddress && n > 0 && chunk[0] == kRestartByte;
+    const int32_t result =
+        ExchangeChunk(device, command, request, report, "RCSetCommand : Usb2 set output report failed\r", !restart);
+    if (result != 0 || restart) return result;
     address += n;
     position += n;
     remaining -= n;
@@ -142,31 +152,19 @@ int32_t RCGetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t
   uint32_t remaining = length;
   while (remaining > 0) {
     const uint32_t n = std::min(remaining, kChunkSize);
-    int reenables = 0;
-    for (;;) {
-      uint8_t report[ktq::kReportSize];
-      BuildRequest(report, command, kHeaderLength, address, static_cast<uint8_t>(n), nullptr, 0);
-      if (ktq::SendOutputReport(device, report) <= 0) {
-        std::fputs("RCGetCommand : Usb2 set output report failed:\r", stdout);
-        return -1;
-      }
-      if (!WaitForReply(device, report, command)) return -1;
-      const uint8_t status = report[6];
-      if (status == 0) {
-        report[0] = ktq::kReportId;
-        if (ktq::FetchInputReport(device, report) < static_cast<int>(kPayloadOffset + n)) {
-          std::fputs("Get Input Report failed\r", stdout);
-          return -1;
-        }
-        std::memcpy(dest, report + kPayloadOffset, n);
-        break;
-      }
-      if (status == kStatusRcModeOff) {
-        if (RepairRcMode(command, reenables)) continue;
-        return kStatusRcModeOff;
-      }
-      return status;
+    uint8_t request[ktq::kReportSize];
+    uint8_t report[ktq::kReportSize];
+    BuildRequest(request, command, kHeaderLength, address, static_cast<uint8_t>(n), nullptr, 0);
+    const int32_t result =
+        ExchangeChunk(device, command, request, report, "RCGetCommand : Usb2 set output report failed:\r");
+    if (result != 0) return result;
+    // The data comes in a second input report.
+    report[0] = ktq::kReportId;
+    if (ktq::FetchInputReport(device, report) < static_cast<int>(kPayloadOffset + n)) {
+      std::fputs("Get Input Report failed\r", stdout);
+      return -1;
     }
+    std::memcpy(dest, report + kPayloadOffset, n);
     address += n;
     dest += n;
     remaining -= n;

@@ -60,22 +60,21 @@ void TracedClose(hid_device* device) {
 
 int TracedSetNonblocking(hid_device* device, int nonblock) { return trace.inner->set_nonblocking(device, nonblock); }
 
-int TracedWrite(hid_device* device, const unsigned char* data, size_t length) {
-  const int result = trace.inner->write(device, data, length);
+// A transfer's line: the report on success, the failure word otherwise.
+int RecordTransfer(int result, size_t length, const unsigned char* data, const char* word, const char* failWord) {
   if (result > 0 && length == ktq::kReportSize)
-    Record("OUT", data);
+    Record(word, data);
   else
-    Record("OUT-FAIL");
+    Record(failWord);
   return result;
 }
 
+int TracedWrite(hid_device* device, const unsigned char* data, size_t length) {
+  return RecordTransfer(trace.inner->write(device, data, length), length, data, "OUT", "OUT-FAIL");
+}
+
 int TracedGetInputReport(hid_device* device, unsigned char* data, size_t length) {
-  const int result = trace.inner->get_input_report(device, data, length);
-  if (result > 0 && length == ktq::kReportSize)
-    Record("IN", data);
-  else
-    Record("IN-FAIL");
-  return result;
+  return RecordTransfer(trace.inner->get_input_report(device, data, length), length, data, "IN", "IN-FAIL");
 }
 
 // The wrapped watch: records the removal, then passes it on.

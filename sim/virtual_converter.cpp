@@ -55,11 +55,7 @@ int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
     ProtocolError("output report with report ID " + Hex2(data[0]));
     return -1;
   }
-  if (logTransfers_) {
-    LoggedTransfer t{true, {}};
-    std::memcpy(t.bytes.data(), data, t.bytes.size());
-    log_.push_back(t);
-  }
+  LogTransfer(true, data);
   switch (data[1]) {
     case kRcReport:
       if (MatchFault(FaultKind::kSendFailure, data[5] & 0x7F, AddressOf(data))) return -1;
@@ -109,12 +105,15 @@ int VirtualConverter::ProvideInputReport(uint8_t* data, size_t length) {
   } else {
     std::memcpy(data, reply_.data(), reply_.size());
   }
-  if (logTransfers_) {
-    LoggedTransfer t{false, {}};
-    std::memcpy(t.bytes.data(), data, t.bytes.size());
-    log_.push_back(t);
-  }
+  LogTransfer(false, data);
   return static_cast<int>(length);
+}
+
+void VirtualConverter::LogTransfer(bool out, const uint8_t* report) {
+  if (!logTransfers_) return;
+  LoggedTransfer t{out, {}};
+  std::memcpy(t.bytes.data(), report, t.bytes.size());
+  log_.push_back(t);
 }
 
 Fault* VirtualConverter::MatchFault(FaultKind kind, uint8_t command, uint32_t address) {

@@ -158,6 +158,7 @@ class VirtualConverter {
  private:
   void UnplugLocked();
   void ProtocolError(const std::string& what);
+  void LogTransfer(bool out, const uint8_t* report);
   Fault* MatchFault(FaultKind kind, uint8_t command, uint32_t address);
   void HandleRcRequest(const uint8_t* request);
   bool CheckRcFraming(const uint8_t* request, const RcDirection* direction);

@@ -67,6 +67,19 @@ TEST_F(HidSessionTest, NoHidDeviceAtAllFailsSilently) {
   EXPECT_EQ(Reports::Messages(), "");
 }
 
+TEST_F(HidSessionTest, EmptySlotsSilenceReportsButNotResults) {
+  RCSetCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+  host.AddForeignDevice(Device(0x046D, 0xC52B, "mouse"));
+  EXPECT_EQ(RCEnumAndOpenDevice(), -1);
+  auto& c = host.AddConverter(Device(0x3A7C, 0x7101, "conv"));
+  ASSERT_EQ(RCEnumAndOpenDevice(), 0);
+  c.Unplug();
+  for (int i = 0; i < 100 && !DeviceRemoved(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(DeviceRemoved());
+  EXPECT_EQ(Reports::Messages(), "");
+  EXPECT_EQ(Reports::removed, 0);
+}
+
 TEST_F(HidSessionTest, OpenFailureNamesBothIdsInHex) {
   auto& c = host.AddConverter(Device(0x3A7C, 0x710A, "locked"));
   c.openFails = true;
@@ -161,6 +174,13 @@ TEST_F(HidSessionTest, UnplugDuringAnOperationFailsItWithinTheBudget) {
   ::testing::internal::GetCapturedStdout();
   RCCloseDevice();
   EXPECT_EQ(Reports::removed, 1);
+}
+
+TEST_F(HidSessionTest, UninstallingTheHostClosesItsOpenDevice) {
+  OpenConverter();
+  host.Uninstall();
+  EXPECT_EQ(DeviceHandle(), nullptr);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
 }
 
 TEST_F(HidSessionTest, ClosingStopsTheWatchWithoutAReport) {

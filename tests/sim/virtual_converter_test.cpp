@@ -75,6 +75,14 @@ TEST(VirtualConverterTest, RejectsWrongReportFraming) {
                           "request 2: output report with report ID 0x02", "request 2: GET_REPORT for input report ID 0x03"));
 }
 
+TEST(VirtualConverterTest, I2cReportsNeedAnI2cModel) {
+  // The core models no I2C master; the report is taken but logged.
+  VirtualConverter c({});
+  Report request{0x01, 0x10};
+  EXPECT_EQ(c.ReceiveOutputReport(request.data(), request.size()), 62);
+  EXPECT_THAT(c.ProtocolErrors(), ElementsAre("request 1: I2C-master report, but this converter models no I2C master"));
+}
+
 TEST(VirtualConverterTest, RcModeNeedsTheCodeWord) {
   VirtualConverter c({});
   c.SetPowerOnRcMode(false);

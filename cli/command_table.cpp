@@ -3,10 +3,12 @@
 namespace ktq::cli {
 
 void RegisterDeviceCommands(CommandTable& table);
+void RegisterChipCommands(CommandTable& table);
 void RegisterEdidCommands(CommandTable& table);
 
 void RegisterAllCommands(CommandTable& table) {
   RegisterDeviceCommands(table);
+  RegisterChipCommands(table);
   RegisterEdidCommands(table);
 }
 

@@ -2,20 +2,34 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
-
-#include "tests/support/ktq_run.h"
+#include <sys/wait.h>
 
 namespace {
 
-using ktq::testing::KtqRun;
-using ktq::testing::RunKtqCommand;
+struct KtqRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 class KtqTest : public ::testing::Test {
  protected:
   KtqRun Ktq(const std::string& arguments) {
-    return RunKtqCommand(std::string(KTQ_BINARY_DIR "/bin/ktq ") + arguments, dir);
+    const std::string out = dir + "out.txt", err = dir + "err.txt";
+    const std::string command = std::string(KTQ_BINARY_DIR "/bin/ktq ") + arguments + " >" + out + " 2>" + err;
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
   }
 
   // The trace without time stamps.

@@ -1,5 +1,4 @@
-// ktq edid decode / edid read as a user runs them. ktq runs in the project
-// root, where the corpus paths of the decode cases start.
+// ktq edid decode / edid read as a user runs them.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,11 +11,12 @@
 namespace {
 
 using ktq::testing::KtqRun;
-using ktq::testing::RunKtqCommand;
-using ktq::testing::Slurp;
+using ktq::testing::RunKtq;
+
+using ktq::testing::SlurpFile;
 
 std::vector<uint8_t> Bytes(const std::string& path) {
-  const std::string s = Slurp(path);
+  const std::string s = SlurpFile(path);
   return {s.begin(), s.end()};
 }
 
@@ -27,9 +27,7 @@ std::string TextOf(std::vector<uint8_t> bytes) {
 
 class EdidCliTest : public ::testing::Test {
  protected:
-  KtqRun Ktq(const std::string& arguments) {
-    return RunKtqCommand("cd '" KTQ_SOURCE_DIR "' && '" KTQ_BINARY_DIR "/bin/ktq' " + arguments, dir);
-  }
+  KtqRun Ktq(const std::string& arguments) { return RunKtq(arguments, dir); }
 
   std::string WriteFile(const std::string& name, const std::string& bytes) {
     const std::string path = dir + name;
@@ -41,7 +39,7 @@ class EdidCliTest : public ::testing::Test {
                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
 };
 
-const std::string kCorpus = "../shared/edid-corpus/";
+const std::string kCorpus = KTQ_SOURCE_DIR "/../shared/edid-corpus/";
 
 TEST_F(EdidCliTest, DecodePrintsTheTextOfTheFilesBytes) {
   for (const char* name : {"ARZ3201-0C4B1B76CB86.bin", "AOC2402-895A71CC877A-corrupt-base.bin",
@@ -50,14 +48,14 @@ TEST_F(EdidCliTest, DecodePrintsTheTextOfTheFilesBytes) {
     const KtqRun r = Ktq("edid decode " + kCorpus + name);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    std::vector<uint8_t> bytes = Bytes(KTQ_SOURCE_DIR "/" + kCorpus + name);
+    std::vector<uint8_t> bytes = Bytes(kCorpus + name);
     bytes.resize(std::min<size_t>(bytes.size(), ktq::kEdidBufferSize));  // at most four blocks are read
     EXPECT_EQ(r.out, TextOf(bytes));
   }
 }
 
 TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
-  const std::string base = Slurp(KTQ_SOURCE_DIR "/" + kCorpus + "ARZ3201-0C4B1B76CB86.bin");
+  const std::string base = SlurpFile(kCorpus + "ARZ3201-0C4B1B76CB86.bin");
   const std::string empty = WriteFile("empty.bin", "");
   const std::string shortFile = WriteFile("short.bin", base.substr(0, 127));
   const std::string partial = WriteFile("partial.bin", base.substr(0, 200));
@@ -80,11 +78,11 @@ TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
 }
 
 TEST_F(EdidCliTest, ReadShowsConnectedOutputsAndTheInput) {
-  const std::string scenario = "--simulate=sim/scenarios/edid-displays.json ";
+  const std::string scenario = "--simulate=" KTQ_SOURCE_DIR "/sim/scenarios/edid-displays.json ";
   const KtqRun tx0 = Ktq(scenario + "edid read 1");
   EXPECT_EQ(tx0.status, 0) << tx0.err;
   EXPECT_EQ(tx0.err, "");
-  const std::string tx0Text = TextOf(Bytes(KTQ_SOURCE_DIR "/" + kCorpus + "ARZ3201-0C4B1B76CB86.bin"));
+  const std::string tx0Text = TextOf(Bytes(kCorpus + "ARZ3201-0C4B1B76CB86.bin"));
   ASSERT_GE(tx0.out.size(), tx0Text.size());
   // Chip identification speaks first; the EDID text ends the output.
   EXPECT_EQ(tx0.out.substr(tx0.out.size() - tx0Text.size()), tx0Text);
@@ -92,11 +90,11 @@ TEST_F(EdidCliTest, ReadShowsConnectedOutputsAndTheInput) {
 
   const KtqRun input = Ktq(scenario + "edid read 0");
   EXPECT_EQ(input.status, 0) << input.err;
-  EXPECT_EQ(input.out, TextOf(Bytes(KTQ_SOURCE_DIR "/" + kCorpus + "DEL4284-AAA6058749F3.bin")));
+  EXPECT_EQ(input.out, TextOf(Bytes(kCorpus + "DEL4284-AAA6058749F3.bin")));
 }
 
 TEST_F(EdidCliTest, ReadSaysWhenNoDisplayIsConnected) {
-  const KtqRun r = Ktq("--simulate=sim/scenarios/edid-displays.json edid read 2");
+  const KtqRun r = Ktq("--simulate=" KTQ_SOURCE_DIR "/sim/scenarios/edid-displays.json edid read 2");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   const std::string tail = "TX1: no display connected.\n";
@@ -105,7 +103,7 @@ TEST_F(EdidCliTest, ReadSaysWhenNoDisplayIsConnected) {
 }
 
 TEST_F(EdidCliTest, ReadRefusesIndicesBeyondTheOutputs) {
-  const KtqRun r = Ktq("--simulate=sim/scenarios/edid-displays.json edid read 5");
+  const KtqRun r = Ktq("--simulate=" KTQ_SOURCE_DIR "/sim/scenarios/edid-displays.json edid read 5");
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err,

@@ -1,32 +1,34 @@
-// Runs ktq as a user would and collects what it printed and its exit status.
+// Runs the ktq program as a user would and captures what it prints.
 #pragma once
+
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
-#include <sys/wait.h>
 
 namespace ktq::testing {
 
 struct KtqRun {
-  int status;  // exit status, -1 when ktq did not exit normally
+  int status;
   std::string out;
   std::string err;
 };
 
-inline std::string Slurp(const std::string& path) {
+inline std::string SlurpFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
-// Runs the shell command `command` (one that ends in a ktq call) with its
-// standard output and error in files that start with `filePrefix`; tests
-// running in parallel give each a prefix of its own.
-inline KtqRun RunKtqCommand(const std::string& command, const std::string& filePrefix) {
-  const std::string out = filePrefix + "out.txt", err = filePrefix + "err.txt";
-  const int raw = std::system((command + " >" + out + " 2>" + err).c_str());
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
+// `files` is a path prefix of the caller's own (tests run in parallel).
+inline KtqRun RunKtq(const std::string& arguments, const std::string& files) {
+  const std::string out = files + "out.txt", err = files + "err.txt";
+  const std::string command = std::string(KTQ_BINARY_DIR "/bin/ktq ") + arguments + " >" + out + " 2>" + err;
+  const int raw = std::system(command.c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, SlurpFile(out), SlurpFile(err)};
 }
 
 }  // namespace ktq::testing

@@ -35,7 +35,8 @@ int64_t RefreshHz(double clockKhz, int64_t hTotal, int64_t vTotal) {
   return static_cast<int64_t>(clockKhz * 1000.0 / static_cast<double>(pixels) + 0.5);
 }
 
-// Clock values are printed from single precision, as the chip tools do.
+// Clocks are shown from single-precision values: the report's second
+// decimal is that of the narrowed value, not of the exact quotient.
 double ToSinglePrecisionThousandths(double value) { return static_cast<float>(value / 1000.0); }
 
 // The values printed of an 18-byte detailed timing descriptor.

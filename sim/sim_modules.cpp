@@ -6,6 +6,7 @@ namespace ktq::sim {
 void InstallRcCoreModel(SimRegistry&);
 void InstallRegisterMapModel(SimRegistry&);
 void InstallChipIdentityModel(SimRegistry&);
+void InstallEdidModel(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
@@ -13,6 +14,7 @@ const SimRegistry& Registry() {
     InstallRcCoreModel(r);
     InstallRegisterMapModel(r);
     InstallChipIdentityModel(r);
+    InstallEdidModel(r);
     return r;
   }();
   return registry;

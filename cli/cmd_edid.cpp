@@ -1,0 +1,116 @@
+// edid decode, edid read: an EDID from a file or from the converter, as the
+// diagnostic dump shows it.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "chipdb/chip_id.h"
+#include "cli/cli.h"
+#include "diagnostics/edid_decoder.h"
+#include "diagnostics/edid_reader.h"
+#include "diagnostics/format.h"
+
+namespace ktq::cli {
+
+namespace {
+
+int RunEdid(const std::vector<std::string>& args);
+
+const Command kEdid = {
+    "edid", "decode FILE | read INDEX", "decode an EDID from a file or read one from the converter",
+    "edid decode FILE: prints the text the diagnostic dump gives for a display\n"
+    "whose EDID holds the bytes of FILE (whole 128-byte blocks, at least one):\n"
+    "the hex listing of the base block and of up to three extension blocks,\n"
+    "then the checksum error or the decoded summary.\n"
+    "edid read INDEX: reads the EDID of the converter's input (INDEX 0) or of\n"
+    "the display on output INDEX - 1 and prints it the same way; it first\n"
+    "identifies the chip, whose type fixes the outputs (three, or four on a\n"
+    "type-6 chip) and where their hot-plug lines are read.\n"
+    "Exit status 1 when no EDID could be read (no display on the output),\n"
+    "2 when FILE cannot be read or is not whole 128-byte blocks.\n",
+    RunEdid};
+
+// An EDID file holds whole 128-byte blocks; anything else is not an EDID
+// this tool can list.
+bool ReadEdidFile(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes.clear();
+  uint8_t chunk[4096];
+  size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  const int readError = std::ferror(file) ? errno : 0;
+  std::fclose(file);
+  if (readError != 0) {
+    error = path + ": " + std::strerror(readError);
+    return false;
+  }
+  if (bytes.size() < kEdidBlockSize) {
+    error = FormatString("%s: %zu bytes, shorter than the 128-byte EDID base block", path.c_str(), bytes.size());
+    return false;
+  }
+  if (bytes.size() % kEdidBlockSize != 0) {
+    error = FormatString("%s: %zu bytes, not a whole number of 128-byte EDID blocks", path.c_str(), bytes.size());
+    return false;
+  }
+  return true;
+}
+
+int RunDecode(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  std::string error;
+  if (!ReadEdidFile(path, bytes, error)) {
+    std::fprintf(stderr, "ktq: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  // What the reader's zero-filled buffer would hold: at most four blocks.
+  std::vector<uint8_t> buffer(kEdidBufferSize, 0);
+  std::copy_n(bytes.begin(), std::min(bytes.size(), buffer.size()), buffer.begin());
+  std::fputs(EdidTextFromBytes(buffer).c_str(), stdout);
+  return kExitOk;
+}
+
+uint32_t OutputCount(uint32_t chipType) { return chipType == 6 ? 4 : 3; }
+
+int RunRead(const std::string& indexText) {
+  uint64_t index = 0;
+  if (!ParseNumber(indexText, 4, index))
+    return UsageError(kEdid, "INDEX must be 0 (input) or 1 to 4 (output INDEX - 1): " + indexText);
+  if (int status = OpenConverter()) return status;
+  if (index >= 1) {
+    if (int32_t result = RCIdentifyChip(); result != 0) return DeviceFailure("chip identification", result);
+    if (index > OutputCount(CurrentChipType())) {
+      return UsageError(kEdid, FormatString("a type-%u chip has outputs 1 to %u", CurrentChipType(),
+                                            OutputCount(CurrentChipType())));
+    }
+  }
+  std::string text;
+  ReadEdidText(static_cast<uint32_t>(index), text);
+  if (text.empty()) {
+    if (index == 0) {
+      std::fputs("Input: no EDID could be read.\n", stdout);
+    } else {
+      std::fputs(FormatString("TX%u: no display connected.\n", static_cast<unsigned>(index - 1)).c_str(), stdout);
+    }
+    return kExitDeviceError;
+  }
+  std::fputs(text.c_str(), stdout);
+  return kExitOk;
+}
+
+int RunEdid(const std::vector<std::string>& args) {
+  if (args.size() == 2 && args[0] == "decode") return RunDecode(args[1]);
+  if (args.size() == 2 && args[0] == "read") return RunRead(args[1]);
+  return UsageError(kEdid, "edid takes decode FILE or read INDEX");
+}
+
+}  // namespace
+
+void RegisterEdidCommands(CommandTable& table) { table.Add(kEdid); }
+
+}  // namespace ktq::cli

@@ -1,0 +1,17 @@
+#include "cli/cli.h"
+
+namespace ktq::cli {
+
+void RegisterDeviceCommands(CommandTable& table);
+
+void RegisterAllCommands(CommandTable& table) {
+  RegisterDeviceCommands(table);
+}
+
+const Command* CommandTable::Find(const std::string& name) const {
+  for (const Command& c : commands_)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+}  // namespace ktq::cli

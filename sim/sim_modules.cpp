@@ -1,0 +1,17 @@
+// Every model of the virtual converter, one line each.
+#include "sim/sim_registry.h"
+
+namespace ktq::sim {
+
+void InstallRcCoreModel(SimRegistry&);
+
+const SimRegistry& Registry() {
+  static const SimRegistry registry = [] {
+    SimRegistry r;
+    InstallRcCoreModel(r);
+    return r;
+  }();
+  return registry;
+}
+
+}  // namespace ktq::sim

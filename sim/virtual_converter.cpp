@@ -1,0 +1,281 @@
+#include "sim/virtual_converter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "device/rc_command.h"
+
+namespace ktq::sim {
+
+namespace {
+
+constexpr uint8_t kReportId = 0x01;
+constexpr uint8_t kPendingBit = 0x80;
+constexpr uint8_t kRcReport = 0x00;
+constexpr uint8_t kI2cTransactionReport = 0x10;
+constexpr uint8_t kI2cSpeedReport = 0x11;
+constexpr size_t kPayloadOffset = 15;
+constexpr uint8_t kHeaderLength = 12;
+constexpr uint8_t kMaxChunk = 32;
+
+std::string Hex2(unsigned value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFFu);
+  return text;
+}
+
+uint32_t AddressOf(const uint8_t* request) {
+  return request[7] | (request[8] << 8) | (request[9] << 16) | (static_cast<uint32_t>(request[10]) << 24);
+}
+
+}  // namespace
+
+VirtualConverter::VirtualConverter(DeviceIdentity identity) : identity_(std::move(identity)) { reply_[0] = kReportId; }
+
+void VirtualConverter::Restart() { rcMode_ = powerOnRcMode_; }
+
+int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
+  if (timing_.latency.count() > 0) std::this_thread::sleep_for(timing_.latency);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (unplugged_) return -1;
+  ++requests_;
+  for (Fault& f : faults_) {
+    if (f.kind == FaultKind::kUnplug && f.matched == 0 && requests_ > f.afterRequests) {
+      f.matched = 1;
+      UnplugLocked();
+      return -1;
+    }
+  }
+  if (!data || length != reply_.size()) {
+    ProtocolError("output report of " + std::to_string(length) + " bytes, expected 62");
+    return -1;
+  }
+  if (data[0] != kReportId) {
+    ProtocolError("output report with report ID " + Hex2(data[0]));
+    return -1;
+  }
+  LogTransfer(true, data);
+  switch (data[1]) {
+    case kRcReport:
+      if (MatchFault(FaultKind::kSendFailure, data[5] & 0x7F, AddressOf(data))) return -1;
+      HandleRcRequest(data);
+      break;
+    case kI2cTransactionReport:
+    case kI2cSpeedReport: {
+      const auto& handler = Registry().I2cHandler();
+      pendingLeft_ = 0;
+      neverComplete_ = replySilent_ = false;
+      fetchesSinceRequest_ = failFetch_ = 0;
+      if (!handler)
+        ProtocolError("I2C-master report, but this converter models no I2C master");
+      else if (!handler(*this, data, reply_.data()))
+        ProtocolError("I2C-master report rejected");
+      reply_[0] = kReportId;
+      break;
+    }
+    default:
+      ProtocolError("output report with unknown type byte " + Hex2(data[1]));
+      break;
+  }
+  return static_cast<int>(length);
+}
+
+int VirtualConverter::ProvideInputReport(uint8_t* data, size_t length) {
+  if (timing_.latency.count() > 0) std::this_thread::sleep_for(timing_.latency);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (unplugged_) return -1;
+  if (!data || length != reply_.size()) {
+    ProtocolError("input report of " + std::to_string(length) + " bytes requested, expected 62");
+    return -1;
+  }
+  if (data[0] != kReportId) {
+    ProtocolError("GET_REPORT for input report ID " + Hex2(data[0]));
+    return -1;
+  }
+  ++fetchesSinceRequest_;
+  if (failFetch_ != 0 && fetchesSinceRequest_ >= failFetch_ && fetchesSinceRequest_ - failFetch_ < failFetches_)
+    return -1;
+  if (replySilent_ || neverComplete_ || pendingLeft_ > 0) {
+    if (pendingLeft_ > 0) --pendingLeft_;
+    std::memcpy(data, reply_.data(), kPayloadOffset);
+    std::memset(data + kPayloadOffset, 0, reply_.size() - kPayloadOffset);
+    data[5] |= kPendingBit;
+    data[6] = 0;
+  } else {
+    std::memcpy(data, reply_.data(), reply_.size());
+  }
+  LogTransfer(false, data);
+  return static_cast<int>(length);
+}
+
+void VirtualConverter::LogTransfer(bool out, const uint8_t* report) {
+  if (!logTransfers_) return;
+  LoggedTransfer t{out, {}};
+  std::memcpy(t.bytes.data(), report, t.bytes.size());
+  log_.push_back(t);
+}
+
+Fault* VirtualConverter::MatchFault(FaultKind kind, uint8_t command, uint32_t address) {
+  Fault* hit = nullptr;
+  for (Fault& f : faults_) {
+    if (f.kind != kind || (f.command && *f.command != command) || (f.address && *f.address != address)) continue;
+    ++f.matched;
+    const bool inWindow = f.matched > f.skip && (f.times == 0 || f.matched <= f.skip + f.times);
+    if (inWindow && !hit) hit = &f;
+  }
+  return hit;
+}
+
+void VirtualConverter::HandleRcRequest(const uint8_t* request) {
+  const uint8_t command = request[5] & 0x7F;
+  const auto* entry = Registry().FindCommand(command);
+  const RcDirection direction = entry ? entry->direction : RcDirection::kSet;
+  const RcDirection* checkedDirection = entry ? &entry->direction : nullptr;
+  replySilent_ = neverComplete_ = false;
+  pendingLeft_ = timing_.pendingPolls;
+  fetchesSinceRequest_ = failFetch_ = 0;
+
+  const uint32_t address = AddressOf(request);
+  if (Fault* f = MatchFault(FaultKind::kFetchFailure, command, address)) {
+    failFetch_ = f->fetch;
+    failFetches_ = f->fetches;
+  }
+  if (MatchFault(FaultKind::kNeverComplete, command, address)) neverComplete_ = true;
+
+  RcReply reply;
+  if (!CheckRcFraming(request, checkedDirection)) {
+    reply.status = kStatusMalformedRequest;
+    CompleteReply(request, reply, direction);
+    return;
+  }
+  if (!entry) {
+    ProtocolError("unknown RC command " + Hex2(command));
+    reply.status = kStatusUnknownCommand;
+    CompleteReply(request, reply, direction);
+    return;
+  }
+  const RcRequest parsed{command, address, request[11],
+                         direction == RcDirection::kSet ? request + kPayloadOffset : nullptr};
+  if (command != UPDC_ENABLE_RC && !rcMode_) {
+    reply.status = kStatusRcModeOff;
+  } else if (Fault* f = MatchFault(FaultKind::kStatus, command, address)) {
+    reply.status = f->status;
+  } else {
+    entry->handler(*this, parsed, reply);
+  }
+  CompleteReply(request, reply, direction);
+  if (reply.silent) replySilent_ = true;
+}
+
+// `direction` is null for a command the model does not know: only what holds
+// for every request is checked then.
+bool VirtualConverter::CheckRcFraming(const uint8_t* request, const RcDirection* direction) {
+  const uint8_t length = request[2];
+  const uint8_t count = request[11];
+  std::string problem;
+  if (length < kHeaderLength || length > kHeaderLength + kMaxChunk) {
+    problem = "length byte " + std::to_string(length) + " out of range";
+  } else if (request[3] || request[4] || request[12] || request[13] || request[14]) {
+    problem = "reserved bytes not zero";
+  } else if (!(request[5] & kPendingBit)) {
+    problem = "command byte without the pending bit";
+  } else if (request[6]) {
+    problem = "status byte not zero in a request";
+  } else if (direction && *direction == RcDirection::kSet && count != length - kHeaderLength) {
+    problem = "count " + std::to_string(count) + " but " + std::to_string(length - kHeaderLength) + " payload bytes";
+  } else if (direction && *direction == RcDirection::kGet && length != kHeaderLength) {
+    problem = "read request with payload";
+  } else if (direction && *direction == RcDirection::kGet && (count == 0 || count > kMaxChunk)) {
+    problem = "read count " + std::to_string(count);
+  } else {
+    const size_t checksumAt = 3u + length;
+    uint8_t sum = 0;
+    for (size_t i = 2; i <= checksumAt; ++i) sum = static_cast<uint8_t>(sum + request[i]);
+    if (sum != 0) {
+      problem = "bad checksum";
+    } else {
+      for (size_t i = checksumAt + 1; i < reply_.size(); ++i)
+        if (request[i]) problem = "bytes after the checksum not zero";
+    }
+  }
+  if (problem.empty()) return true;
+  ProtocolError(problem);
+  return false;
+}
+
+void VirtualConverter::CompleteReply(const uint8_t* request, const RcReply& reply, RcDirection direction) {
+  reply_.fill(0);
+  reply_[0] = kReportId;
+  const bool data = direction == RcDirection::kGet && reply.status == kStatusOk;
+  const uint8_t n = data ? request[11] : 0;
+  reply_[2] = static_cast<uint8_t>(kHeaderLength + n);
+  reply_[5] = request[5] & 0x7F;
+  reply_[6] = reply.status;
+  std::memcpy(&reply_[7], request + 7, 5);
+  if (n) std::memcpy(&reply_[kPayloadOffset], reply.data, n);
+  uint8_t sum = 0;
+  for (size_t i = 2; i < kPayloadOffset + n; ++i) sum = static_cast<uint8_t>(sum + reply_[i]);
+  reply_[kPayloadOffset + n] = static_cast<uint8_t>(-sum);
+}
+
+void VirtualConverter::Unplug() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  UnplugLocked();
+}
+
+void VirtualConverter::UnplugLocked() {
+  unplugged_ = true;
+  changed_.notify_all();
+}
+
+void VirtualConverter::Replug() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unplugged_ = false;
+  rcMode_ = powerOnRcMode_;
+  replySilent_ = neverComplete_ = false;
+  pendingLeft_ = fetchesSinceRequest_ = failFetch_ = 0;
+}
+
+bool VirtualConverter::Unplugged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return unplugged_;
+}
+
+bool VirtualConverter::WaitForUnplug(const std::atomic<bool>& stop) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return unplugged_ || stop.load(); });
+  return !stop.load();
+}
+
+void VirtualConverter::WakeWaiters() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  changed_.notify_all();
+}
+
+void VirtualConverter::ProtocolError(const std::string& what) {
+  protocolErrors_.push_back("request " + std::to_string(requests_) + ": " + what);
+}
+
+std::vector<std::string> VirtualConverter::ProtocolErrors() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return protocolErrors_;
+}
+
+uint64_t VirtualConverter::RequestCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_;
+}
+
+void VirtualConverter::SetTransferLog(bool enabled) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  logTransfers_ = enabled;
+  log_.clear();
+}
+
+std::vector<LoggedTransfer> VirtualConverter::TransferLog() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+}  // namespace ktq::sim

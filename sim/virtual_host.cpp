@@ -1,0 +1,217 @@
+#include "sim/virtual_host.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "device/hid_session.h"
+
+namespace ktq::sim {
+
+namespace {
+
+VirtualHost* current = nullptr;
+
+// What a hid_device* of the virtual host points to.
+struct SimHandle {
+  VirtualHost::Device* device;
+};
+
+// A removal watch: a thread waiting for the converter to be unplugged.
+struct SimWatch {
+  VirtualConverter* converter = nullptr;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+SimHandle* FromHid(hid_device* device) { return reinterpret_cast<SimHandle*>(device); }
+
+wchar_t* WideCopy(const std::string& utf8) {
+  // Identity strings of scenarios are ASCII in practice; other bytes are
+  // passed through one by one, which is enough for listing them.
+  auto* out = static_cast<wchar_t*>(std::calloc(utf8.size() + 1, sizeof(wchar_t)));
+  for (size_t i = 0; i < utf8.size(); ++i) out[i] = static_cast<unsigned char>(utf8[i]);
+  return out;
+}
+
+}  // namespace
+
+// The seam functions, bound to `current`.
+struct HostBackend {
+  static int Init() { return current && !current->initFails ? 0 : -1; }
+  static int Exit() { return 0; }
+
+  static hid_device_info* Enumerate(unsigned short vid, unsigned short pid) {
+    if (!current) return nullptr;
+    hid_device_info* head = nullptr;
+    hid_device_info** tail = &head;
+    for (const auto& d : current->devices_) {
+      if (d.converter && d.converter->Unplugged()) continue;
+      const DeviceIdentity& id = d.Identity();
+      if ((vid && id.vendorId != vid) || (pid && id.productId != pid)) continue;
+      auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+      info->path = strdup(id.path.c_str());
+      info->vendor_id = id.vendorId;
+      info->product_id = id.productId;
+      info->serial_number = WideCopy(id.serial);
+      info->manufacturer_string = WideCopy(id.manufacturer);
+      info->product_string = WideCopy(id.product);
+      info->usage_page = 0xFF00;
+      info->usage = 0x01;
+      info->interface_number = id.interfaceNumber;
+      info->bus_type = HID_API_BUS_USB;
+      *tail = info;
+      tail = &info->next;
+    }
+    return head;
+  }
+
+  static void FreeEnumeration(hid_device_info* list) {
+    while (list) {
+      hid_device_info* next = list->next;
+      std::free(list->path);
+      std::free(list->serial_number);
+      std::free(list->manufacturer_string);
+      std::free(list->product_string);
+      std::free(list);
+      list = next;
+    }
+  }
+
+  static hid_device* Open(unsigned short vid, unsigned short pid, const wchar_t* serial) {
+    if (!current || serial) return nullptr;
+    for (auto& d : current->devices_) {
+      if (d.converter && d.converter->Unplugged()) continue;
+      const DeviceIdentity& id = d.Identity();
+      if (id.vendorId != vid || id.productId != pid) continue;
+      // hid_open takes the first match, whether it opens or not.
+      if (d.converter && d.converter->openFails) return nullptr;
+      std::lock_guard<std::mutex> lock(current->mutex_);
+      ++current->openHandles_;
+      return reinterpret_cast<hid_device*>(new SimHandle{&d});
+    }
+    return nullptr;
+  }
+
+  static void Close(hid_device* device) {
+    if (!device) return;
+    if (current) {
+      std::lock_guard<std::mutex> lock(current->mutex_);
+      --current->openHandles_;
+    }
+    delete FromHid(device);
+  }
+
+  static int SetNonblocking(hid_device* device, int) { return device ? 0 : -1; }
+
+  static int Write(hid_device* device, const unsigned char* data, size_t length) {
+    VirtualConverter* c = device ? FromHid(device)->device->converter.get() : nullptr;
+    if (!c) return device ? static_cast<int>(length) : -1;  // foreign devices swallow reports
+    return c->ReceiveOutputReport(data, length);
+  }
+
+  static int GetInputReport(hid_device* device, unsigned char* data, size_t length) {
+    VirtualConverter* c = device ? FromHid(device)->device->converter.get() : nullptr;
+    if (!c) return -1;
+    return c->ProvideInputReport(data, length);
+  }
+
+  static void* StartRemovalWatch(hid_device* device, HidRemovedFn onRemoved, void* context) {
+    VirtualConverter* c = device ? FromHid(device)->device->converter.get() : nullptr;
+    if (!c) return nullptr;
+    auto* watch = new SimWatch;
+    watch->converter = c;
+    watch->thread = std::thread([watch, onRemoved, context] {
+      if (watch->converter->WaitForUnplug(watch->stop)) onRemoved(context);
+    });
+    return watch;
+  }
+
+  static void StopRemovalWatch(void* token) {
+    auto* watch = static_cast<SimWatch*>(token);
+    if (!watch) return;
+    watch->stop.store(true);
+    watch->converter->WakeWaiters();
+    watch->thread.join();
+    delete watch;
+  }
+};
+
+namespace {
+
+const HidBackend kHostBackend = {
+    HostBackend::Init,           HostBackend::Exit,           HostBackend::Enumerate,
+    HostBackend::FreeEnumeration, HostBackend::Open,          HostBackend::Close,
+    HostBackend::SetNonblocking, HostBackend::Write,          HostBackend::GetInputReport,
+    HostBackend::StartRemovalWatch, HostBackend::StopRemovalWatch,
+};
+
+}  // namespace
+
+VirtualHost::~VirtualHost() {
+  for (auto& hook : shutdownHooks_) hook(*this);
+  Uninstall();
+}
+
+DeviceIdentity VirtualHost::DefaultConverterIdentity(size_t index) {
+  DeviceIdentity id;
+  id.path = "sim:" + std::to_string(index);
+  id.vendorId = ktq::SupportedVendorId();
+  id.productId = static_cast<uint16_t>(ktq::SupportedProductFamilies().front() | 0x01);
+  id.manufacturer = "KTQ";
+  id.product = "KTQ virtual converter";
+  id.serial = "SIM" + std::to_string(index);
+  return id;
+}
+
+VirtualConverter& VirtualHost::AddConverter(DeviceIdentity identity) {
+  Device d;
+  d.converter = std::make_unique<VirtualConverter>(std::move(identity));
+  devices_.push_back(std::move(d));
+  return *devices_.back().converter;
+}
+
+VirtualConverter& VirtualHost::AddConverter() { return AddConverter(DefaultConverterIdentity(devices_.size())); }
+
+void VirtualHost::AddForeignDevice(DeviceIdentity identity) {
+  Device d;
+  d.identity = std::move(identity);
+  devices_.push_back(std::move(d));
+}
+
+size_t VirtualHost::ConverterCount() const {
+  size_t n = 0;
+  for (const auto& d : devices_) n += d.converter ? 1 : 0;
+  return n;
+}
+
+VirtualConverter& VirtualHost::Converter(size_t index) {
+  for (auto& d : devices_) {
+    if (d.converter && index-- == 0) return *d.converter;
+  }
+  std::abort();  // a test asked for a converter its scenario does not have
+}
+
+void VirtualHost::Install() {
+  if (installed_) return;
+  previousBackend_ = ktq::InstalledHidBackend();
+  current = this;
+  installed_ = true;
+  ktq::SetHidBackend(&kHostBackend);
+}
+
+void VirtualHost::Uninstall() {
+  if (!installed_) return;
+  if (current == this) current = nullptr;
+  installed_ = false;
+  ktq::SetHidBackend(previousBackend_);
+}
+
+int VirtualHost::OpenHandleCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return openHandles_;
+}
+
+void VirtualHost::AddShutdownHook(std::function<void(VirtualHost&)> hook) { shutdownHooks_.push_back(std::move(hook)); }
+
+}  // namespace ktq::sim

@@ -3,9 +3,11 @@
 namespace ktq::cli {
 
 void RegisterDeviceCommands(CommandTable& table);
+void RegisterChipCommands(CommandTable& table);
 
 void RegisterAllCommands(CommandTable& table) {
   RegisterDeviceCommands(table);
+  RegisterChipCommands(table);
 }
 
 const Command* CommandTable::Find(const std::string& name) const {

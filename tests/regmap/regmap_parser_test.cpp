@@ -47,8 +47,12 @@ TEST(RegmapParser, SmallMapEmitsEveryRegisterInOrder) {
       {"RX_ML_FRM3_STATUS", 0x20300C04, 0},
       {"TX0_INTR_HPD0_INT_STATUS", 0x20400100, 2},
       {"TX0_CTRL", 0x20400000, 0xA5},
+      {"TX0_PHY_LANE1_CTRL", 0x20400200, 1},
+      {"TX0_PHY_LANE2_CTRL", 0x20400204, 1},
       {"TX1_INTR_HPD0_INT_STATUS", 0x20440100, 2},
       {"TX1_CTRL", 0x20440000, 0xA5},
+      {"TX1_PHY_LANE1_CTRL", 0x20440200, 1},
+      {"TX1_PHY_LANE2_CTRL", 0x20440204, 1},
       {"RX_ML_FRM7_CTRL", 0x20500000, 0x21},
       {"RX_ML_FRM7_STATUS", 0x20500004, 0},
   };
@@ -93,7 +97,14 @@ TEST(RegmapParser, FieldsAndDescriptionsAreKeptAndSubstituted) {
   EXPECT_EQ(frm2.description, "Frame 2 control.");
   ASSERT_EQ(frm2.fields.size(), 2u);
   EXPECT_EQ(frm2.fields[0].description, "Enable frame 2.");
-  EXPECT_EQ(map.registers[13].description, "Hot-plug interrupt status of port 1.");
+  EXPECT_EQ(map.registers[15].description, "Hot-plug interrupt status of port 1.");
+  // Two placeholders: the port's from the outer use, the lane's from `as m`.
+  const regmap::Register& lane = map.registers[17];
+  EXPECT_EQ(lane.name, "TX1_PHY_LANE1_CTRL");
+  EXPECT_EQ(lane.description, "Lane 1 of port 1; {x} stays as written.");
+  ASSERT_EQ(lane.fields.size(), 1u);
+  EXPECT_EQ(lane.fields[0].name, "SWING_1");
+  EXPECT_EQ(lane.fields[0].description, "Swing of lane 1.");
 }
 
 TEST(RegmapParser, MissingTopLevelFile) {
@@ -112,6 +123,8 @@ struct ErrorCase {
   std::map<std::string, std::string> files;
   std::string error;  // with "DIR/" standing for the scratch folder
 };
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.what; }
 
 const char* kHead = "variant 5\nchip 5\nname-base 0x1000\n";
 
@@ -231,6 +244,14 @@ const ErrorCase kErrorCases[] = {
     {"too many registers",
      {{"top.map", Head("template T\nreg A{n} +0 \"a\"\nend\nuse T at 0x0 count 4000000000 stride 4\n")}},
      "DIR/top.map:5: more than 12288 registers (used at DIR/top.map:7)"},
+    {"unbound placeholder in a name", {{"top.map", Head("template T\nreg A{m} +0 \"a\"\nend\nuse T at 0x0\n")}},
+     "DIR/top.map:5: register name 'A{m}' may hold only A-Z, 0-9 and _"},
+    {"index from an unbound placeholder",
+     {{"top.map", Head("template T\nreg A{n} +0 \"a\"\nend\ntemplate U\nuse T at +0 index {q}\nend\nuse U at 0x0\n")}},
+     "DIR/top.map:8: placeholder {q} has no value here"},
+    {"placeholder not lower-case",
+     {{"top.map", Head("template T\nreg A{n} +0 \"a\"\nend\nuse T at 0x0 as N\n")}},
+     "DIR/top.map:7: placeholder names are lower-case letters"},
     {"missing include", {{"top.map", Head("include \"gone.map\"\n")}},
      "DIR/top.map:4: cannot open included file 'DIR/gone.map'"},
     {"include loop", {{"top.map", Head("include \"a.map\"\n")}, {"a.map", "include \"sub/b.map\"\n"},

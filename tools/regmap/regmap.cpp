@@ -139,11 +139,57 @@ void CheckName(const std::string& name, const Location& at, const char* what) {
   }
 }
 
-std::string Substitute(std::string text, const std::string& index) {
-  for (size_t pos = text.find("{n}"); pos != std::string::npos; pos = text.find("{n}", pos + index.size())) {
-    text.replace(pos, 3, index);
+// Placeholder values of the uses being expanded, innermost last.
+using Bindings = std::vector<std::pair<std::string, uint64_t>>;
+
+bool IsPlaceholderName(const std::string& name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    if (c < 'a' || c > 'z') return false;
   }
-  return text;
+  return true;
+}
+
+const uint64_t* Lookup(const Bindings& bindings, const std::string& name) {
+  for (auto it = bindings.rbegin(); it != bindings.rend(); ++it) {
+    if (it->first == name) return &it->second;
+  }
+  return nullptr;
+}
+
+// Replaces every bound {x} by its value; unbound ones stay as written (in a
+// name they then fail the character check).
+std::string Substitute(const std::string& text, const Bindings& bindings) {
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find('{', i);
+    const size_t close = open == std::string::npos ? std::string::npos : text.find('}', open);
+    if (close == std::string::npos) break;
+    out.append(text, i, open - i);
+    const std::string name = text.substr(open + 1, close - open - 1);
+    const uint64_t* value = IsPlaceholderName(name) ? Lookup(bindings, name) : nullptr;
+    if (value) {
+      out += std::to_string(*value);
+      i = close + 1;
+    } else {
+      out += '{';
+      i = open + 1;
+    }
+  }
+  out.append(text, i, std::string::npos);
+  return out;
+}
+
+// Every {x} replaced by 0, for checking a template line before it is used.
+std::string SubstituteAny(const std::string& text) {
+  std::string out = text;
+  for (size_t open = out.find('{'); open != std::string::npos; open = out.find('{', open + 1)) {
+    const size_t close = out.find('}', open);
+    if (close == std::string::npos) break;
+    if (IsPlaceholderName(out.substr(open + 1, close - open - 1))) out.replace(open, close - open + 1, "0");
+  }
+  return out;
 }
 
 // Body items of templates, and of the top level as they are read.
@@ -168,7 +214,8 @@ struct UseLine {
   uint32_t stride = 0;
   bool repeated = false;      // `count` given: {n} = FIRST + i
   uint32_t first = 0;
-  bool firstFromOuter = false;  // `index {n}` inside a template
+  std::string firstFrom;  // `index {x}` inside a template: the enclosing value of x
+  std::string placeholder = "n";  // `as x`
 };
 
 using Item = std::variant<RegLine, FieldLine, UseLine>;
@@ -273,7 +320,7 @@ class Parser {
     } else if (directive == "use") {
       RequireVariant(at);
       CloseRegister();
-      Expand(ReadUse(tokens, at, false), 0, 0);
+      Expand(ReadUse(tokens, at, false), 0, {});
     } else {
       Fail(at, "unknown directive '" + directive + "'");
     }
@@ -342,7 +389,7 @@ class Parser {
 
   // Checks a name that may still hold {n}, with the placeholder standing for 0.
   static void CheckPattern(const std::string& name, const Location& at, const char* what) {
-    CheckName(Substitute(name, "0"), at, what);
+    CheckName(SubstituteAny(name), at, what);
   }
 
   static uint32_t Address(const Token& token, const Location& at, bool inTemplate) {
@@ -396,20 +443,24 @@ class Parser {
   }
 
   static UseLine ReadUse(const std::vector<Token>& tokens, const Location& at, bool inTemplate) {
-    const char* form = "use NAME at ADDRESS [count N stride S] [index FIRST]";
+    const char* form = "use NAME at ADDRESS [count N stride S] [index FIRST] [as PLACEHOLDER]";
     if (tokens.size() < 4) Fail(at, std::string("expected: ") + form);
     UseLine use;
     use.at = at;
     use.templateName = Word(tokens[1], at, "a template name");
     if (tokens[2].quoted || tokens[2].text != "at") Fail(at, std::string("expected: ") + form);
     use.address = Address(tokens[3], at, inTemplate);
-    bool haveCount = false, haveStride = false, haveIndex = false;
+    bool haveCount = false, haveStride = false, haveIndex = false, haveAs = false;
     for (size_t i = 4; i < tokens.size(); i += 2) {
       const std::string& key = Word(tokens[i], at, "count, stride or index");
       if (i + 1 >= tokens.size()) Fail(at, "'" + key + "' needs a value");
       const Token& value = tokens[i + 1];
-      bool* seen = key == "count" ? &haveCount : key == "stride" ? &haveStride : key == "index" ? &haveIndex : nullptr;
-      if (!seen) Fail(at, "unknown option '" + key + "' (count, stride or index)");
+      bool* seen = key == "count"    ? &haveCount
+                   : key == "stride" ? &haveStride
+                   : key == "index"  ? &haveIndex
+                   : key == "as"     ? &haveAs
+                                     : nullptr;
+      if (!seen) Fail(at, "unknown option '" + key + "' (count, stride, index or as)");
       if (*seen) Fail(at, "'" + key + "' given twice");
       *seen = true;
       if (key == "count") {
@@ -417,8 +468,12 @@ class Parser {
         if (use.count == 0) Fail(at, "count must be at least 1");
       } else if (key == "stride") {
         use.stride = Number(value, at, "stride");
-      } else if (inTemplate && !value.quoted && value.text == "{n}") {
-        use.firstFromOuter = true;
+      } else if (key == "as") {
+        use.placeholder = Word(value, at, "a placeholder name");
+        if (!IsPlaceholderName(use.placeholder)) Fail(at, "placeholder names are lower-case letters");
+      } else if (inTemplate && !value.quoted && value.text.size() > 2 && value.text.front() == '{' &&
+                 value.text.back() == '}' && IsPlaceholderName(value.text.substr(1, value.text.size() - 2))) {
+        use.firstFrom = value.text.substr(1, value.text.size() - 2);
       } else {
         use.first = Number(value, at, "index");
       }
@@ -428,34 +483,40 @@ class Parser {
     return use;
   }
 
-  // Emits the template's registers; `base` and `outerIndex` come from the
+  // Emits the template's registers; `base` and `outer` come from the
   // enclosing copy when the use stands inside another template.
-  void Expand(const UseLine& use, uint64_t base, uint32_t outerIndex) {
+  void Expand(const UseLine& use, uint64_t base, const Bindings& outer) {
     auto found = templates_.find(use.templateName);
     if (found == templates_.end()) Fail(use.at, "unknown template '" + use.templateName + "'");
     for (const auto& active : expanding_) {
       if (active == use.templateName) Fail(use.at, "template '" + use.templateName + "' uses itself");
     }
+    uint64_t first = use.first;
+    if (!use.firstFrom.empty()) {
+      const uint64_t* value = Lookup(outer, use.firstFrom);
+      if (!value) Fail(use.at, "placeholder {" + use.firstFrom + "} has no value here");
+      first = *value;
+    }
     expanding_.push_back(use.templateName);
     const Template& tmpl = found->second;
-    const uint64_t first = use.firstFromOuter ? outerIndex : use.first;
+    Bindings bindings = outer;
+    bindings.emplace_back(use.placeholder, 0);
     for (uint32_t i = 0; i < use.count; ++i) {
-      const uint64_t index = first + i;
+      bindings.back().second = first + i;
       const uint64_t copyBase = base + use.address + static_cast<uint64_t>(i) * use.stride;
-      const std::string indexText = std::to_string(index);
       for (const Item& item : tmpl.body) {
         if (const auto* reg = std::get_if<RegLine>(&item)) {
           CloseRegister();
-          EmitRegister(*reg, copyBase, &indexText, &use.at);
+          EmitRegister(*reg, copyBase, &bindings, &use.at);
         } else if (const auto* line = std::get_if<FieldLine>(&item)) {
           Field field = line->field;
-          field.name = Substitute(field.name, indexText);
-          field.description = Substitute(field.description, indexText);
+          field.name = Substitute(field.name, bindings);
+          field.description = Substitute(field.description, bindings);
           CheckName(field.name, line->at, "field");
           AddField(field, line->at);
         } else {
           CloseRegister();
-          Expand(std::get<UseLine>(item), copyBase, static_cast<uint32_t>(index));
+          Expand(std::get<UseLine>(item), copyBase, bindings);
         }
       }
       CloseRegister();
@@ -463,12 +524,12 @@ class Parser {
     expanding_.pop_back();
   }
 
-  // `index` and `usedAt` are null for a register written outside templates.
-  void EmitRegister(const RegLine& line, uint64_t base, const std::string* index, const Location* usedAt) {
+  // `bindings` and `usedAt` are null for a register written outside templates.
+  void EmitRegister(const RegLine& line, uint64_t base, const Bindings* bindings, const Location* usedAt) {
     const std::string where = usedAt ? " (used at " + usedAt->Text() + ")" : "";
     Register reg;
-    reg.name = index ? Substitute(line.name, *index) : line.name;
-    reg.description = index ? Substitute(line.description, *index) : line.description;
+    reg.name = bindings ? Substitute(line.name, *bindings) : line.name;
+    reg.description = bindings ? Substitute(line.description, *bindings) : line.description;
     CheckName(reg.name, line.at, "register");
     const uint64_t address = base + line.address;
     if (address > 0xFFFFFFFFu) Fail(line.at, "address of '" + reg.name + "' lies beyond 32 bits" + where);

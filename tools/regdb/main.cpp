@@ -1,0 +1,141 @@
+// ktq-regdb: builds and inspects the compressed register databases.
+//
+//   ktq-regdb pack MAPFILE OUTDIR          compile a map into its variant files
+//   ktq-regdb unpack STREAM.bin BITS OUT.bin  expand one stream
+//   ktq-regdb verify MAPFILE [OUTDIR]      pack, expand and compare with the
+//                                          map (and with the files in OUTDIR)
+//
+// Exit status: 0 success, 1 bad input or a failed check, 2 usage error.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "chipdb/lz77.h"
+#include "tools/regdb/pack.h"
+#include "tools/regmap/regmap.h"
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+int Usage() {
+  std::fputs(
+      "usage: ktq-regdb pack MAPFILE OUTDIR\n"
+      "       ktq-regdb unpack STREAM.bin BITS OUT.bin\n"
+      "       ktq-regdb verify MAPFILE [OUTDIR]\n",
+      stderr);
+  return kUsage;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "ktq-regdb: %s\n", message.c_str());
+  return kFailed;
+}
+
+bool ReadFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = path + ": read failed";
+    return false;
+  }
+  return true;
+}
+
+bool ParseBits(const char* text, uint64_t& bits) {
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 0);
+  if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || value > UINT32_MAX) return false;
+  bits = value;
+  return true;
+}
+
+bool Expand(const std::vector<uint8_t>& stream, uint64_t bits, std::vector<uint8_t>& out,
+            std::string& error) {
+  out.resize(ktq::regdb::MaxExpandedSize(bits));
+  const auto r = ktq::lz77::Decompress(stream.data(), stream.size(), bits, out.data(), out.size());
+  if (r.error != ktq::lz77::DecodeError::kNone) {
+    error = std::string(ktq::lz77::DecodeErrorText(r.error)) + " (at bit " +
+            std::to_string(r.bitPosition) + ", after " + std::to_string(r.produced) + " bytes)";
+    return false;
+  }
+  out.resize(r.produced);
+  return true;
+}
+
+int Pack(const std::string& mapFile, const std::string& outDir) {
+  regmap::Map map;
+  std::string error;
+  if (!regmap::ParseMapFile(mapFile, map, error)) return Fail(error);
+  ktq::regdb::PackedVariant packed;
+  if (!ktq::regdb::PackVariant(map, packed, error)) return Fail(mapFile + ": " + error);
+  if (!ktq::regdb::WritePackedVariant(packed, outDir, error)) return Fail(error);
+  std::printf("variant %s: %u records, records %llu bits (%zu bytes expanded), names %llu bits (%zu bytes expanded)\n",
+              packed.variant.c_str(), packed.recordCount,
+              static_cast<unsigned long long>(packed.recordsStream.lengthInBits), packed.records.size(),
+              static_cast<unsigned long long>(packed.namesStream.lengthInBits), packed.names.size());
+  return 0;
+}
+
+int Unpack(const std::string& streamFile, const char* bitsText, const std::string& outFile) {
+  uint64_t bits = 0;
+  if (!ParseBits(bitsText, bits)) return Fail(std::string("invalid bit count: ") + bitsText);
+  std::vector<uint8_t> stream, out;
+  std::string error;
+  if (!ReadFile(streamFile, stream, error)) return Fail(error);
+  if (!Expand(stream, bits, out, error)) return Fail(streamFile + ": " + error);
+  std::FILE* f = std::fopen(outFile.c_str(), "wb");
+  if (!f) return Fail(outFile + ": " + std::strerror(errno));
+  const bool written = out.empty() || std::fwrite(out.data(), 1, out.size(), f) == out.size();
+  if (std::fclose(f) != 0 || !written) return Fail(outFile + ": write failed");
+  std::printf("%zu bytes\n", out.size());
+  return 0;
+}
+
+int Verify(const std::string& mapFile, const char* outDir) {
+  regmap::Map map;
+  std::string error;
+  if (!regmap::ParseMapFile(mapFile, map, error)) return Fail(error);
+  ktq::regdb::PackedVariant packed;
+  if (!ktq::regdb::PackVariant(map, packed, error)) return Fail(mapFile + ": " + error);
+  std::vector<uint8_t> records, names;
+  if (!Expand(packed.recordsStream.bytes, packed.recordsStream.lengthInBits, records, error) ||
+      !Expand(packed.namesStream.bytes, packed.namesStream.lengthInBits, names, error)) {
+    return Fail("round trip: " + error);
+  }
+  const std::string difference = ktq::regdb::CompareWithMap(map, records.data(), records.size(),
+                                                            names.data(), names.size());
+  if (!difference.empty()) return Fail("round trip: " + difference);
+  if (outDir) {
+    const std::string stem = std::string(outDir) + "/variant-" + packed.variant;
+    std::vector<uint8_t> onDisk;
+    if (!ReadFile(stem + ".records.bin", onDisk, error)) return Fail(error);
+    if (onDisk != packed.recordsStream.bytes) return Fail(stem + ".records.bin is out of date");
+    if (!ReadFile(stem + ".names.bin", onDisk, error)) return Fail(error);
+    if (onDisk != packed.namesStream.bytes) return Fail(stem + ".names.bin is out of date");
+  }
+  std::printf("variant %s: %u records round-trip\n", packed.variant.c_str(), packed.recordCount);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  if (command == "pack" && argc == 4) return Pack(argv[2], argv[3]);
+  if (command == "unpack" && argc == 5) return Unpack(argv[2], argv[3], argv[4]);
+  if (command == "verify" && (argc == 3 || argc == 4)) return Verify(argv[2], argc == 4 ? argv[3] : nullptr);
+  return Usage();
+}

@@ -179,7 +179,7 @@ const std::string& DefaultScenarioText() {
       "path": "sim:0",
       "product": "KTQ virtual converter",
       "rc_mode": true,
-      "memory": { "0x20200D30": "05 11 20 20" }
+      "chip": { "type": 5 }
     }
   ]
 })";

@@ -17,7 +17,8 @@ bool LoadScenarioText(const std::string& text, VirtualHost& host, std::string& e
 bool LoadScenarioFile(const std::string& path, VirtualHost& host, std::string& error);
 
 // The scenario `--simulate` uses without a file: one converter in RC mode
-// whose memory holds a type-5 chip date code (0x20201105 at 0x20200D30).
+// with a type-5 chip (date code 0x20201105 at 0x20200D30, the registers of
+// map variant 5 and the default identity of docs/simulator.md).
 const std::string& DefaultScenarioText();
 
 }  // namespace ktq::sim

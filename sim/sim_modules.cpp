@@ -4,11 +4,15 @@
 namespace ktq::sim {
 
 void InstallRcCoreModel(SimRegistry&);
+void InstallRegisterMapModel(SimRegistry&);
+void InstallChipIdentityModel(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
     SimRegistry r;
     InstallRcCoreModel(r);
+    InstallRegisterMapModel(r);
+    InstallChipIdentityModel(r);
     return r;
   }();
   return registry;

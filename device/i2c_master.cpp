@@ -5,17 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include <thread>
+
 #include "chipdb/register_db.h"
 #include "device/hid_session.h"
 #include "device/rc_command.h"
-#include "device/wait_clock.h"
+#include "device/rc_timing.h"
 
 namespace {
 
-constexpr size_t kReportSize = 62;
-using Report = std::array<uint8_t, kReportSize>;
+using Report = std::array<uint8_t, ktq::kReportSize>;
 
-constexpr uint8_t kReportId = 0x01;
 constexpr uint8_t kI2CTransaction = 0x10;
 constexpr uint8_t kI2CSpeed = 0x11;
 constexpr uint8_t kStateRunning = 1;
@@ -29,9 +29,6 @@ constexpr uint32_t kMailboxPending = 1u << 23;
 constexpr uint32_t kMailboxTrigger = 0xF2;
 constexpr uint32_t kMailboxChunk = 32;
 constexpr uint8_t kStatusRcModeOff = 4;
-// Re-enables of RC mode for one chunk before the chunk is given up with 4;
-// the same bound the RC command layer keeps.
-constexpr int kMaxReenablesPerChunk = 3;
 
 constexpr uint16_t kCandidateSpeeds[] = {1000, 800, 600, 400, 300, 200, 100};
 constexpr uint32_t kSpeedPatternWords = 16;
@@ -43,6 +40,21 @@ struct I2CMState {
   uint16_t speedKhz = 0;
 };
 I2CMState state;
+
+// Waits through the RC layer's timing, so tests replace clock and sleep once
+// for both layers.
+void Pause(std::chrono::microseconds duration) {
+  const ktq::RcTiming& timing = ktq::CurrentRcTiming();
+  if (timing.sleep)
+    timing.sleep(duration);
+  else
+    std::this_thread::sleep_for(duration);
+}
+
+bool ReplyBudgetSpent(ktq::RcClock::time_point start) {
+  const ktq::RcTiming& timing = ktq::CurrentRcTiming();
+  return timing.now() - start >= timing.replyBudget;
+}
 
 void PutLe32(uint8_t* out, uint32_t value) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
@@ -58,7 +70,7 @@ Report BuildTransaction(const I2CMRequest& request, const uint8_t* writeData) {
   const I2CMModeLayout layout = I2CMLayoutOfMode(request.mode);
   const uint8_t w = layout.addressWidth;
   Report report{};
-  report[0] = kReportId;
+  report[0] = ktq::kReportId;
   report[1] = kI2CTransaction;
   report[3] = layout.bus;
   report[7] = request.slaveAddress;
@@ -142,7 +154,7 @@ ChunkOutcome RunMailboxChunk(uint32_t commandWord, uint32_t address, const uint8
     return ChunkOutcome::kFailed;
   }
 
-  const ktq::Deadline deadline = ktq::Deadline::After(ktq::ReplyWaitBudget());
+  const auto start = ktq::CurrentRcTiming().now();
   for (;;) {
     uint8_t word[4] = {};
     if (const int32_t r = I2CMRead(spad0, 4, word); r != 0) {
@@ -154,7 +166,7 @@ ChunkOutcome RunMailboxChunk(uint32_t commandWord, uint32_t address, const uint8
       status = static_cast<int32_t>(statusWord >> 24);
       return ChunkOutcome::kFinished;
     }
-    if (!deadline.Passed()) continue;
+    if (!ReplyBudgetSpent(start)) continue;
 
     uint8_t interrupt[4] = {};
     I2CMRead(swInterrupt, 4, interrupt);
@@ -206,9 +218,10 @@ uint16_t I2CMSpeedKhz() {
 }
 
 void I2CMSetSpeed(uint8_t bus, uint16_t speedKhz) {
-  if (!ktq::DeviceIsOpen()) return;
+  hid_device* device = DeviceHandle();
+  if (!device) return;
   Report report{};
-  report[0] = kReportId;
+  report[0] = ktq::kReportId;
   report[1] = kI2CSpeed;
   report[2] = 3;
   report[3] = bus;
@@ -217,7 +230,7 @@ void I2CMSetSpeed(uint8_t bus, uint16_t speedKhz) {
   uint8_t sum = 0;
   for (int i = 1; i <= 5; ++i) sum = static_cast<uint8_t>(sum + report[i]);
   report[6] = static_cast<uint8_t>(-sum);
-  ktq::SendOutputReport(report.data());  // the speed report has no reply
+  ktq::SendOutputReport(device, report.data());  // the speed report has no reply
 }
 
 void I2CMSettleSpeed() {
@@ -241,7 +254,8 @@ void I2CMSettleSpeed() {
 }
 
 int32_t I2CM_RC_USB(uint8_t* data, const I2CMRequest& request) {
-  if (!ktq::DeviceIsOpen()) return kI2CMNoDevice;
+  hid_device* device = DeviceHandle();
+  if (!device) return kI2CMNoDevice;
   const bool isWrite = request.direction == 1;
   const uint32_t n = isWrite ? request.writeLength : request.readLength;
   // A report has room for 16 data bytes; larger requests are the caller's
@@ -249,19 +263,19 @@ int32_t I2CM_RC_USB(uint8_t* data, const I2CMRequest& request) {
   if (n > kI2CMMaxTransfer) return -1;
 
   Report report = BuildTransaction(request, data);
-  if (!ktq::SendOutputReport(report.data())) {
+  if (ktq::SendOutputReport(device, report.data()) <= 0) {
     std::printf("I2CM_RC_USB: Usb2 set output report failed \r");
     return kI2CMNoDevice;
   }
 
-  const ktq::Deadline deadline = ktq::Deadline::After(ktq::ReplyWaitBudget());
+  const auto start = ktq::CurrentRcTiming().now();
   for (uint32_t fetches = 1;; ++fetches) {
     report.fill(0);
-    report[0] = kReportId;
-    if (!ktq::FetchInputReport(report.data())) return kI2CMNoDevice;
+    report[0] = ktq::kReportId;
+    if (ktq::FetchInputReport(device, report.data()) <= 0) return kI2CMNoDevice;
     if (report[1] != kI2CTransaction || report[3] != kStateRunning) break;
-    if (deadline.Passed()) return -1;
-    if (fetches % kFetchesPerPause == 0) ktq::SleepMs(1);
+    if (ReplyBudgetSpent(start)) return -1;
+    if (fetches % kFetchesPerPause == 0) Pause(std::chrono::milliseconds(1));
   }
 
   if (report[1] != kI2CTransaction || report[3] != kStateDone) {
@@ -309,7 +323,7 @@ int32_t I2CMWrite(uint32_t address, uint32_t length, const uint8_t* data) {
 }
 
 int32_t RCI2CSetCommand(uint8_t command, uint32_t length, uint32_t address, const uint8_t* data) {
-  if (!ktq::DeviceIsOpen()) {
+  if (!DeviceHandle()) {
     std::printf("HID device handle not found!! You should call RCInit() and RCEnumAndOpenDevice()/RCOpenDevice() first.\r");
     return -2;
   }
@@ -325,12 +339,13 @@ int32_t RCI2CSetCommand(uint8_t command, uint32_t length, uint32_t address, cons
       case ChunkOutcome::kFinished: break;
     }
     if (status == kStatusRcModeOff) {
-      // Enabling RC mode is itself refused with 4: nothing more to try.
-      if (command == UPDC_ENABLE_RC || retriggered || reenables == kMaxReenablesPerChunk) {
-        return kStatusRcModeOff;
-      }
+      // A refused enable has nothing left to try (and must not enable
+      // itself again); a chunk is repeated after at most
+      // kMaxReenablesPerChunk re-enables, as in the RC command layer.
+      if (command == UPDC_ENABLE_RC || reenables >= ktq::kMaxReenablesPerChunk) return kStatusRcModeOff;
       ++reenables;
       EnableCompanionRc();
+      if (retriggered) return kStatusRcModeOff;
       continue;  // the same chunk again
     }
     if (status != 0) return status;

@@ -89,7 +89,7 @@ int32_t ActivateCompanion() {
     std::printf("RCI2CSetCommand : UPDC_SPI_BUS_REQUEST_FOR_FLASH_SHARING FAILED:%X\r\n", release);
   }
   RCI2CSetCommand(UPDC_DISABLE_RC, 0, 0, nullptr);
-  LoadRegisterDatabase(static_cast<int32_t>(CurrentChipType));
+  LoadRegisterDatabase(static_cast<int32_t>(CurrentChipType()));
   if (release != 0) return Fail(release);
   ktq::ReportMessage("Update complete!\n");
   return 0;
@@ -98,8 +98,8 @@ int32_t ActivateCompanion() {
 }  // namespace
 
 int32_t RCCascadeUpdate(const char* path) {
-  if (!ktq::DeviceIsOpen()) return -1;
-  if (CurrentChipType != kCascadeChipType) {
+  if (!DeviceHandle()) return -1;
+  if (CurrentChipType() != kCascadeChipType) {
     ktq::ReportMessage("This device doesn't support cascade update!!\n");
     return kCascadeRefused;
   }

@@ -72,8 +72,8 @@ int32_t RCUpdateFirmware(const char* path) {
 }
 
 int32_t RCWriteFirmwareFile(const char* path) {
-  if (!RCDeviceIsOpen()) return -1;
-  const uint32_t imageSize = FirmwareImageSize(CurrentChipType);
+  if (!DeviceHandle()) return -1;
+  const uint32_t imageSize = FirmwareImageSize(CurrentChipType());
   if (imageSize == 0) return -1;
 
   // Opened for writing too, as it always has been: a file the user may not

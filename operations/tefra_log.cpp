@@ -30,7 +30,7 @@ void SendLogControl() {
 }  // namespace
 
 int32_t RCSaveTefraLog(const char* path, bool sendControl) {
-  if (!RCDeviceIsOpen()) return -1;
+  if (!DeviceHandle()) return -1;
   ktq::CFile file = ktq::OpenCFile(path, "wb");
   if (!file) {
     ktq::ReportMessage("Open file FAILED!!\n");

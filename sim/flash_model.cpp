@@ -2,98 +2,129 @@
 
 #include <algorithm>
 #include <fstream>
-#include <stdexcept>
 
-#include <nlohmann/json.hpp>
+#include "device/rc_command.h"
+#include "sim/scenario_values.h"
+#include "sim/sim_registry.h"
+#include "sim/virtual_converter.h"
 
-namespace sim {
+namespace ktq::sim {
 
 namespace {
 
 constexpr uint8_t kErasedByte = 0xFF;
-// Bytes a chip leaves in flash before the first erase: whatever old firmware
-// was there. Any non-erased pattern serves.
+// What a chip holds before the first erase: the old firmware. Any pattern
+// that is not erased flash serves.
 constexpr uint8_t kOldFirmwareByte = 0x5A;
+constexpr uint32_t kDateCodeAddress = 0x20200D30;
+constexpr uint32_t kMaxChunk = 32;
 
-template <typename T>
-T Field(const nlohmann::json& section, const char* key, T fallback) {
-  if (!section.contains(key)) return fallback;
-  return section.at(key).get<T>();
+uint32_t DefaultFlashSize(VirtualConverter& c) {
+  uint8_t code[4] = {};
+  c.Memory().Read(kDateCodeAddress, code, sizeof code);
+  const uint32_t generation =
+      (code[1] << 8) | (code[2] << 16) | (static_cast<uint32_t>(code[3]) << 24);
+  return generation >= 0x20220300 ? 0x7F000 : 0x50000;
+}
+
+void Erase(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  // The erase carries exactly the two bytes FF FF.
+  if (r.address != 0 || r.count != 2 || r.payload[0] != 0xFF || r.payload[1] != 0xFF) {
+    reply.status = kStatusBadArgument;
+    return;
+  }
+  FlashState& f = Flash(c);
+  std::fill(f.bytes.begin(), f.bytes.end(), kErasedByte);
+  std::fill(f.programmed.begin(), f.programmed.end(), false);
+  ++f.erases;
+  reply.busyFor = f.eraseTime;
+}
+
+void WriteFlash(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  FlashState& f = Flash(c);
+  if (r.count == 0 || r.count > kMaxChunk) {
+    reply.status = kStatusBadArgument;
+    return;
+  }
+  if (r.address > f.bytes.size() || r.count > f.bytes.size() - r.address) {
+    reply.status = kFlashStatusOutOfRange;
+    return;
+  }
+  const auto first = f.programmed.begin() + r.address;
+  if (std::any_of(first, first + r.count, [](bool p) { return p; })) {
+    reply.status = kFlashStatusNotErased;
+    return;
+  }
+  std::copy(r.payload, r.payload + r.count, f.bytes.begin() + r.address);
+  std::fill(first, first + r.count, true);
+  ++f.chunksWritten;
+  // The next request finds the converter gone.
+  if (f.unplugAfterChunk && f.chunksWritten == *f.unplugAfterChunk) c.AddFault(Fault::UnplugAfter(0));
+}
+
+void Activate(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  if (r.address != 0 || r.count != 0) {
+    reply.status = kStatusBadArgument;
+    return;
+  }
+  ++Flash(c).activations;
+}
+
+void RequestSpiBus(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  if (r.address != 0 || r.count != 1 || r.payload[0] > 1) {
+    reply.status = kStatusBadArgument;
+    return;
+  }
+  Flash(c).mainHoldsSpiBus = r.payload[0] == 1;
+}
+
+bool ParseFlash(const nlohmann::json& value, VirtualConverter& c, std::string& error) {
+  if (!CheckKeys(value, {"size", "erase_time_ms", "unplug_after_chunk"}, "flash", error)) return false;
+  FlashState& f = c.Extension<FlashState>();
+  uint32_t number = 0;
+  if (value.contains("size")) {
+    if (!ParseUnsignedAs(value["size"], number, error)) return (error = "flash: size: " + error), false;
+    if (number == 0 || number % kMaxChunk != 0) return (error = "flash: size must be a non-zero multiple of 32"), false;
+    f.size = number;
+  }
+  if (value.contains("erase_time_ms")) {
+    if (!ParseUnsignedAs(value["erase_time_ms"], number, error)) return (error = "flash: erase_time_ms: " + error), false;
+    f.eraseTime = std::chrono::milliseconds(number);
+  }
+  if (value.contains("unplug_after_chunk")) {
+    if (!ParseUnsignedAs(value["unplug_after_chunk"], number, error) || number == 0)
+      return (error = "flash: unplug_after_chunk: " + (error.empty() ? std::string("must be at least 1") : error)), false;
+    f.unplugAfterChunk = number;
+  }
+  return true;
 }
 
 }  // namespace
 
-FlashConfig ParseFlashConfig(const nlohmann::json& section) {
-  if (!section.is_object()) throw std::runtime_error("\"flash\" must be an object");
-  static const char* const kKeys[] = {"eraseTimeMs", "eraseStatus", "eraseNeverCompletes",
-                                      "refuseWriteAt", "refuseWriteStatus", "unplugAfterChunk",
-                                      "activateStatus", "saveTo"};
-  for (const auto& [key, value] : section.items()) {
-    bool known = false;
-    for (const char* k : kKeys) known = known || key == k;
-    if (!known) throw std::runtime_error("\"flash\": unknown key \"" + key + "\"");
+FlashState& Flash(VirtualConverter& c) {
+  FlashState& f = c.Extension<FlashState>();
+  if (f.bytes.empty()) {
+    const uint32_t size = f.size.value_or(DefaultFlashSize(c));
+    f.bytes.assign(size, kOldFirmwareByte);
+    f.programmed.assign(size, true);
   }
-  FlashConfig config;
-  try {
-    config.eraseTimeMs = Field<uint32_t>(section, "eraseTimeMs", 0);
-    config.eraseStatus = Field<uint8_t>(section, "eraseStatus", 0);
-    config.eraseNeverCompletes = Field<bool>(section, "eraseNeverCompletes", false);
-    if (section.contains("refuseWriteAt")) config.refuseWriteAt = section.at("refuseWriteAt").get<uint32_t>();
-    config.refuseWriteStatus = Field<uint8_t>(section, "refuseWriteStatus", kFlashStatusNotErased);
-    if (section.contains("unplugAfterChunk")) {
-      config.unplugAfterChunk = section.at("unplugAfterChunk").get<uint32_t>();
-    }
-    config.activateStatus = Field<uint8_t>(section, "activateStatus", 0);
-    config.saveTo = Field<std::string>(section, "saveTo", "");
-  } catch (const nlohmann::json::exception& e) {
-    throw std::runtime_error(std::string("\"flash\": ") + e.what());
-  }
-  return config;
+  return f;
 }
 
-FlashModel::FlashModel(uint32_t size, FlashConfig config)
-    : config_(std::move(config)), bytes_(size, kOldFirmwareByte), programmed_(size, true) {}
-
-uint8_t FlashModel::Erase(const uint8_t* payload, uint32_t count) {
-  // The erase command carries exactly the two bytes FF FF.
-  if (count != 2 || payload[0] != 0xFF || payload[1] != 0xFF) return kFlashStatusBadRequest;
-  if (config_.eraseStatus != 0) return config_.eraseStatus;
-  std::fill(bytes_.begin(), bytes_.end(), kErasedByte);
-  std::fill(programmed_.begin(), programmed_.end(), false);
-  erased_ = true;
-  return 0;
-}
-
-uint8_t FlashModel::Write(uint32_t offset, const uint8_t* data, uint32_t count) {
-  if (count == 0 || count > 32) return kFlashStatusBadRequest;
-  if (offset > bytes_.size() || count > bytes_.size() - offset) return kFlashStatusOutOfRange;
-  if (config_.refuseWriteAt && *config_.refuseWriteAt == offset) return config_.refuseWriteStatus;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (programmed_[offset + i]) return kFlashStatusNotErased;
-  }
-  for (uint32_t i = 0; i < count; ++i) {
-    bytes_[offset + i] = data[i];
-    programmed_[offset + i] = true;
-  }
-  ++chunksWritten_;
-  return 0;
-}
-
-uint8_t FlashModel::Activate() {
-  if (config_.activateStatus != 0) return config_.activateStatus;
-  ++activations_;
-  return 0;
-}
-
-bool FlashModel::ShouldUnplug() const {
-  return config_.unplugAfterChunk && chunksWritten_ >= *config_.unplugAfterChunk;
-}
-
-bool FlashModel::Save() const {
-  if (config_.saveTo.empty()) return true;
-  std::ofstream out(config_.saveTo, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
+bool SaveFlash(VirtualConverter& c, const std::string& path) {
+  const FlashState& f = Flash(c);
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(f.bytes.data()), static_cast<std::streamsize>(f.bytes.size()));
+  out.close();
   return static_cast<bool>(out);
 }
 
-}  // namespace sim
+void InstallFlashModel(SimRegistry& r) {
+  r.AddRcCommand(UPDC_ERASE_FLASH, RcDirection::kSet, Erase);
+  r.AddRcCommand(UPDC_WRITE_FLASH, RcDirection::kSet, WriteFlash);
+  r.AddRcCommand(UPDC_ACTIVATE_FIRMWARE, RcDirection::kSet, Activate);
+  r.AddRcCommand(UPDC_SPI_BUS_REQUEST_FOR_FLASH_SHARING, RcDirection::kSet, RequestSpiBus);
+  r.AddConverterSection("flash", ParseFlash);
+}
+
+}  // namespace ktq::sim

@@ -1,14 +1,13 @@
 #include "sim/rdx4410_model.h"
 
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 #include "tools/regmap/regmap.h"
 
-namespace sim {
+namespace ktq::sim {
 
 namespace {
 
@@ -16,6 +15,9 @@ constexpr uint32_t kTrigger = 0xF2;
 constexpr uint32_t kPendingFlag = 1u << 23;
 constexpr uint8_t kRcModeOff = 4;
 constexpr uint32_t kMaxMailboxData = 32;
+// The MCU's data memory, reachable with UPDC_WRITE_TO_MEMORY.
+constexpr uint32_t kDataMemoryBase = 0x90000000;
+constexpr uint32_t kDataMemorySize = 0x10000;
 
 uint32_t Le32(const uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -23,36 +25,9 @@ uint32_t Le32(const uint8_t* p) {
 
 }  // namespace
 
-Rdx4410Config ParseRdx4410Config(const nlohmann::json& section) {
-  if (!section.is_object()) throw std::runtime_error("\"rdx4410\" must be an object");
-  Rdx4410Config c;
-  try {
-    for (const auto& [key, value] : section.items()) {
-      if (key == "bus") c.bus = value.get<uint8_t>();
-      else if (key == "slaveAddress") c.slaveAddress = value.get<uint8_t>();
-      else if (key == "mapFile") c.mapFile = value.get<std::string>();
-      else if (key == "maxSpeedKhz") c.maxSpeedKhz = value.get<uint16_t>();
-      else if (key == "silent") c.silent = value.get<bool>();
-      else if (key == "mcuPendingReads") c.mcuPendingReads = value.get<uint32_t>();
-      else if (key == "missedTriggers") c.missedTriggers = value.get<uint32_t>();
-      else if (key == "mcuHung") c.mcuHung = value.get<bool>();
-      else if (key == "failActivations") c.failActivations = value.get<uint32_t>();
-      else if (key == "failActivationStatus") c.failActivationStatus = value.get<uint8_t>();
-      else if (key == "saveTo") c.saveTo = value.get<std::string>();
-      else throw std::runtime_error("unknown key \"" + key + "\"");
-    }
-  } catch (const nlohmann::json::exception& e) {
-    throw std::runtime_error(std::string("\"rdx4410\": ") + e.what());
-  } catch (const std::runtime_error& e) {
-    throw std::runtime_error(std::string("\"rdx4410\": ") + e.what());
-  }
-  if (c.bus > 2) throw std::runtime_error("\"rdx4410\": \"bus\" must be 0, 1 or 2");
-  return c;
-}
-
 Rdx4410Model::Rdx4410Model(Rdx4410Config config, const bool* mainHoldsSpiBus)
     : config_(std::move(config)), mainHoldsSpiBus_(mainHoldsSpiBus) {
-  const std::string path = config_.mapFile.empty() ? std::string(KTQ_MAPS_DIR "/variant-4b.map") : config_.mapFile;
+  const std::string& path = config_.mapFile;
   regmap::Map map;
   std::string error;
   if (!regmap::ParseMapFile(path, map, error)) throw std::runtime_error("rdx4410 register map: " + error);
@@ -135,7 +110,7 @@ void Rdx4410Model::Trigger() {
       const uint32_t a = spad4_ + i;
       data[i] = static_cast<uint8_t>(Word(a) >> (8 * (a & 3)));
     }
-    status = Execute(code, count, data);
+    status = Execute(code, Word(spad0_ + 4), count, data);
   }
   const uint32_t result = (static_cast<uint32_t>(status) << 24) | (static_cast<uint32_t>(code) << 16);
   if (config_.mcuPendingReads == 0) {
@@ -146,26 +121,26 @@ void Rdx4410Model::Trigger() {
   }
 }
 
-uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t count, const uint8_t* data) {
+uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t address, uint32_t count, const uint8_t* data) {
   commandsRun_.push_back(code);
   if (code == 0x01) {  // enable RC mode: the code word and nothing else
-    if (count != 5 || std::memcmp(data, "TAMBO", 5) != 0) return kMcuStatusBadRequest;
+    if (count != 5 || address != 0 || std::memcmp(data, "TAMBO", 5) != 0) return kMcuStatusBadRequest;
     rcMode_ = true;
     return 0;
   }
   if (!rcMode_) return kRcModeOff;
   switch (code) {
     case 0x02:
-      if (count != 0) return kMcuStatusBadRequest;
+      if (count != 0 || address != 0) return kMcuStatusBadRequest;
       rcMode_ = false;
       return 0;
     case 0x1A:  // shared SPI flash bus: 1 takes it, 0 releases it
-      if (count != 1 || data[0] > 1) return kMcuStatusBadRequest;
+      if (count != 1 || address != 0 || data[0] > 1) return kMcuStatusBadRequest;
       if (data[0] == 1 && *mainHoldsSpiBus_) return kMcuStatusBusNotHeld;
       holdsSpiBus_ = data[0] == 1;
       return 0;
     case 0x18:  // activation boots from the shared flash, so it needs the bus
-      if (count != 0) return kMcuStatusBadRequest;
+      if (count != 0 || address != 0) return kMcuStatusBadRequest;
       ++activationAttempts_;
       if (!holdsSpiBus_) return kMcuStatusBusNotHeld;
       if (failActivationsLeft_ > 0) {
@@ -174,21 +149,22 @@ uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t count, const uint8_t* data)
       }
       ++activations_;
       return 0;
+    case 0x21:
+      if (address < kDataMemoryBase || address - kDataMemoryBase > kDataMemorySize - count) return kMcuStatusBadRequest;
+      for (uint32_t i = 0; i < count; ++i) dataMemory_[address + i] = data[i];
+      return 0;
     default:
       return kMcuStatusBadRequest;
   }
 }
 
-bool Rdx4410Model::Save() const {
-  if (config_.saveTo.empty()) return true;
-  nlohmann::json state = {{"activated", activated()},
-                          {"activations", activations_},
-                          {"activationAttempts", activationAttempts_},
-                          {"rcMode", rcMode_},
-                          {"holdsSpiBus", holdsSpiBus_}};
-  std::ofstream out(config_.saveTo, std::ios::trunc);
-  out << state.dump(2) << "\n";
-  return static_cast<bool>(out);
+std::string Rdx4410Model::StateJson() const {
+  const nlohmann::json state = {{"activated", activated()},
+                                {"activations", activations_},
+                                {"activation_attempts", activationAttempts_},
+                                {"rc_mode", rcMode_},
+                                {"holds_spi_bus", holdsSpiBus_}};
+  return state.dump(2) + "\n";
 }
 
-}  // namespace sim
+}  // namespace ktq::sim

@@ -6,6 +6,10 @@ namespace ktq::sim {
 void InstallRcCoreModel(SimRegistry&);
 void InstallRegisterMapModel(SimRegistry&);
 void InstallChipIdentityModel(SimRegistry&);
+void InstallFlashModel(SimRegistry&);
+void InstallTefraLogModel(SimRegistry&);
+void InstallI2cMasterModel(SimRegistry&);
+void InstallSaveAtExit(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
@@ -13,6 +17,10 @@ const SimRegistry& Registry() {
     InstallRcCoreModel(r);
     InstallRegisterMapModel(r);
     InstallChipIdentityModel(r);
+    InstallFlashModel(r);
+    InstallTefraLogModel(r);
+    InstallI2cMasterModel(r);
+    InstallSaveAtExit(r);
     return r;
   }();
   return registry;

@@ -1,73 +1,70 @@
 #include "sim/tefra_log_model.h"
 
-#include <cctype>
-#include <cstring>
-#include <stdexcept>
-#include <string>
+#include <algorithm>
 
-#include <nlohmann/json.hpp>
+#include "device/rc_command.h"
+#include "sim/scenario_values.h"
+#include "sim/sim_registry.h"
+#include "sim/virtual_converter.h"
 
-namespace sim {
+namespace ktq::sim {
 
 namespace {
 
-constexpr uint8_t kStatusBadCount = 0x06;
+constexpr uint32_t kRecordSize = 32;
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+void ReadLog(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  // The log is read a whole record at a time from address 0.
+  if (r.address != 0 || r.count != kRecordSize) {
+    reply.status = kStatusBadArgument;
+    return;
+  }
+  TefraLogState& log = c.Extension<TefraLogState>();
+  if (log.next >= log.records.size()) {
+    reply.status = log.finalStatus;
+    return;
+  }
+  std::copy(log.records[log.next].begin(), log.records[log.next].end(), reply.data);
+  ++log.next;
 }
 
-TefraRecordBytes ParseRecord(const std::string& text) {
-  std::string digits;
-  for (char c : text) {
-    if (c == ' ') continue;
-    if (HexDigit(c) < 0) throw std::runtime_error("\"tefra\": record \"" + text + "\" is not hexadecimal");
-    digits += c;
+void LogControl(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  if (r.address != 0 || r.count != 0) {
+    reply.status = kStatusBadArgument;
+    return;
   }
-  TefraRecordBytes record{};
-  if (digits.size() != 2 * record.size()) {
-    throw std::runtime_error("\"tefra\": record \"" + text + "\" is not 32 bytes");
+  ++c.Extension<TefraLogState>().controls;
+}
+
+bool ParseTefra(const nlohmann::json& value, VirtualConverter& c, std::string& error) {
+  if (!CheckKeys(value, {"records", "final_status"}, "tefra", error)) return false;
+  TefraLogState& log = c.Extension<TefraLogState>();
+  if (value.contains("records")) {
+    if (!value["records"].is_array()) return (error = "tefra: records: expected an array"), false;
+    for (size_t i = 0; i < value["records"].size(); ++i) {
+      std::vector<uint8_t> bytes;
+      const std::string where = "tefra: records[" + std::to_string(i) + "]: ";
+      if (!ParseBytes(value["records"][i], bytes, error)) return (error = where + error), false;
+      if (bytes.size() != kRecordSize) return (error = where + "a record is 32 bytes"), false;
+      std::array<uint8_t, kRecordSize> record{};
+      std::copy(bytes.begin(), bytes.end(), record.begin());
+      log.records.push_back(record);
+    }
   }
-  for (size_t i = 0; i < record.size(); ++i) {
-    record[i] = static_cast<uint8_t>(HexDigit(digits[2 * i]) * 16 + HexDigit(digits[2 * i + 1]));
+  if (value.contains("final_status")) {
+    if (!ParseUnsignedAs(value["final_status"], log.finalStatus, error))
+      return (error = "tefra: final_status: " + error), false;
+    if (log.finalStatus == 0) return (error = "tefra: final_status: 0 would never end the log"), false;
   }
-  return record;
+  return true;
 }
 
 }  // namespace
 
-TefraLogConfig ParseTefraLogConfig(const nlohmann::json& section) {
-  if (!section.is_object()) throw std::runtime_error("\"tefra\" must be an object");
-  TefraLogConfig config;
-  for (const auto& [key, value] : section.items()) {
-    if (key == "records") {
-      if (!value.is_array()) throw std::runtime_error("\"tefra\": \"records\" must be a list");
-      for (const auto& record : value) {
-        if (!record.is_string()) throw std::runtime_error("\"tefra\": records are hexadecimal texts");
-        config.records.push_back(ParseRecord(record.get<std::string>()));
-      }
-    } else if (key == "finalStatus") {
-      if (!value.is_number_unsigned() || value.get<uint32_t>() == 0 || value.get<uint32_t>() > 255) {
-        throw std::runtime_error("\"tefra\": \"finalStatus\" must be 1 to 255");
-      }
-      config.finalStatus = value.get<uint8_t>();
-    } else {
-      throw std::runtime_error("\"tefra\": unknown key \"" + key + "\"");
-    }
-  }
-  return config;
+void InstallTefraLogModel(SimRegistry& r) {
+  r.AddRcCommand(UPDC_READ_TEFRA_LOG, RcDirection::kGet, ReadLog);
+  r.AddRcCommand(UPDC_TEFRA_LOG_CONTROL, RcDirection::kSet, LogControl);
+  r.AddConverterSection("tefra", ParseTefra);
 }
 
-uint8_t TefraLogModel::Read(uint32_t count, uint8_t* out) {
-  // The log is read in whole records only.
-  if (count != 32) return kStatusBadCount;
-  if (next_ >= config_.records.size()) return config_.finalStatus;
-  std::memcpy(out, config_.records[next_].data(), 32);
-  ++next_;
-  return 0;
-}
-
-}  // namespace sim
+}  // namespace ktq::sim

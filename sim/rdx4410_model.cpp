@@ -125,7 +125,7 @@ uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t address, uint32_t count, co
   commandsRun_.push_back(code);
   if (code == 0x01) {  // enable RC mode: the code word and nothing else
     if (count != 5 || address != 0 || std::memcmp(data, "TAMBO", 5) != 0) return kMcuStatusBadRequest;
-    rcMode_ = true;
+    rcMode_ = !config_.enableIgnored;
     return 0;
   }
   if (!rcMode_) return kRcModeOff;

@@ -124,7 +124,7 @@ bool ParseI2c(const nlohmann::json& value, VirtualConverter& c, std::string& err
 bool ParseRdx4410(const nlohmann::json& value, VirtualConverter& c, std::string& error) {
   if (!CheckKeys(value,
                  {"variant", "map_file", "bus", "slave_address", "max_speed_khz", "silent", "mcu_pending_reads",
-                  "missed_triggers", "mcu_hung", "enable_ignored", "fail_activations", "fail_activation_status"},
+                  "missed_triggers", "mcu_hung", "enable_ignored", "enable_status", "fail_activations", "fail_activation_status"},
                  "rdx4410", error))
     return false;
   Rdx4410Config config;
@@ -142,7 +142,8 @@ bool ParseRdx4410(const nlohmann::json& value, VirtualConverter& c, std::string&
   if (!number("bus", config.bus) || !number("slave_address", config.slaveAddress) ||
       !number("max_speed_khz", config.maxSpeedKhz) || !number("mcu_pending_reads", config.mcuPendingReads) ||
       !number("missed_triggers", config.missedTriggers) || !number("fail_activations", config.failActivations) ||
-      !number("fail_activation_status", config.failActivationStatus) || !flag("silent", config.silent) ||
+      !number("fail_activation_status", config.failActivationStatus) ||
+      !number("enable_status", config.enableStatus) || !flag("silent", config.silent) ||
       !flag("mcu_hung", config.mcuHung) || !flag("enable_ignored", config.enableIgnored))
     return false;
   if (config.bus > 2) return (error = "rdx4410: bus: 0, 1 or 2"), false;

@@ -126,7 +126,7 @@ uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t address, uint32_t count, co
   if (code == 0x01) {  // enable RC mode: the code word and nothing else
     if (count != 5 || address != 0 || std::memcmp(data, "TAMBO", 5) != 0) return kMcuStatusBadRequest;
     rcMode_ = !config_.enableIgnored;
-    return 0;
+    return config_.enableStatus;
   }
   if (!rcMode_) return kRcModeOff;
   switch (code) {

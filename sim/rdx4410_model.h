@@ -24,6 +24,7 @@ struct Rdx4410Config {
   uint32_t missedTriggers = 0;  // triggers the MCU loses (interrupt cleared, command left pending)
   bool mcuHung = false;         // the MCU never takes a trigger (the interrupt stays set)
   bool enableIgnored = false;   // UPDC_ENABLE_RC answers 0 but RC mode stays off
+  uint8_t enableStatus = 0;     // status UPDC_ENABLE_RC answers (RC mode comes on all the same)
   uint32_t failActivations = 0; // activations refused before one succeeds
   uint8_t failActivationStatus = 0x03;
 };

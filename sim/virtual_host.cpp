@@ -202,6 +202,9 @@ void VirtualHost::Install() {
 
 void VirtualHost::Uninstall() {
   if (!installed_) return;
+  // A device of this host still open would otherwise be closed later through
+  // whatever backend comes next.
+  if (ktq::InstalledHidBackend() == &kHostBackend && DeviceHandle()) RCCloseDevice();
   if (current == this) current = nullptr;
   installed_ = false;
   ktq::SetHidBackend(previousBackend_);

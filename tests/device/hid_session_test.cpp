@@ -176,6 +176,13 @@ TEST_F(HidSessionTest, UnplugDuringAnOperationFailsItWithinTheBudget) {
   EXPECT_EQ(Reports::removed, 1);
 }
 
+TEST_F(HidSessionTest, UninstallingTheHostClosesItsOpenDevice) {
+  OpenConverter();
+  host.Uninstall();
+  EXPECT_EQ(DeviceHandle(), nullptr);
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+}
+
 TEST_F(HidSessionTest, ClosingStopsTheWatchWithoutAReport) {
   auto& c = OpenConverter();
   RCCloseDevice();

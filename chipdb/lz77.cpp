@@ -123,8 +123,9 @@ DecodeResult Decompress(const uint8_t* source, size_t sourceBytes, uint64_t leng
   while (pos < lengthInBits) {
     const uint64_t remaining = lengthInBits - pos;
     if (remaining >= kFastPathBits) {
+      const uint64_t start = pos;
       DecodeFast(source, lengthInBits - kFastPathBits, dest, capacity, pos, out);
-      if (pos >= lengthInBits) break;
+      if (pos != start) continue;  // the careful path takes the token it stopped at
     }
     const uint64_t bits = Peek(source, sourceBytes, pos);
     result.bitPosition = pos;

@@ -1,5 +1,6 @@
 #include "chipdb/register_db.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>

@@ -159,6 +159,24 @@ const std::string kTooManyFields = [] {
   return s;
 }();
 
+// T0 holds a register; Tk uses T(k-1): using T16 nests 17 deep, and the
+// seventeenth use (T1's use of T0, line 8) is refused.
+const std::string kDeepTemplates = [] {
+  std::string s = Head("template T0\nreg A +0 \"a\"\nend\n");
+  for (int k = 1; k <= 16; ++k) {
+    s += "template T" + std::to_string(k) + "\nuse T" + std::to_string(k - 1) + " at +0\nend\n";
+  }
+  return s + "use T16 at 0x0\n";
+}();
+
+// top.map includes 1.map, which includes 2.map, ...: 15.map is the
+// sixteenth file and may not include another.
+const std::map<std::string, std::string> kDeepIncludes = [] {
+  std::map<std::string, std::string> files{{"top.map", Head("include \"1.map\"\n")}};
+  for (int k = 1; k <= 17; ++k) files[std::to_string(k) + ".map"] = "include \"" + std::to_string(k + 1) + ".map\"\n";
+  return files;
+}();
+
 const ErrorCase kErrorCases[] = {
     {"empty file", {{"top.map", ""}}, "DIR/top.map:1: no 'variant' directive"},
     {"no chip", {{"top.map", "variant 5\nname-base 0\n"}}, "DIR/top.map:2: no 'chip' directive"},
@@ -252,6 +270,10 @@ const ErrorCase kErrorCases[] = {
     {"placeholder not lower-case",
      {{"top.map", Head("template T\nreg A{n} +0 \"a\"\nend\nuse T at 0x0 as N\n")}},
      "DIR/top.map:7: placeholder names are lower-case letters"},
+    {"include of something that is not a file", {{"top.map", Head("include \"/dev/zero\"\n")}},
+     "DIR/top.map:4: cannot open included file '/dev/zero'"},
+    {"templates nested too deep", {{"top.map", kDeepTemplates}}, "DIR/top.map:8: templates nested deeper than 16 uses"},
+    {"includes nested too deep", kDeepIncludes, "DIR/15.map:1: includes nested deeper than 16 files"},
     {"missing include", {{"top.map", Head("include \"gone.map\"\n")}},
      "DIR/top.map:4: cannot open included file 'DIR/gone.map'"},
     {"include loop", {{"top.map", Head("include \"a.map\"\n")}, {"a.map", "include \"sub/b.map\"\n"},

@@ -240,6 +240,7 @@ class Parser {
 
  private:
   static constexpr size_t kMaxRegisters = 12288;
+  static constexpr size_t kMaxNesting = 16;
 
   struct OpenTemplate {
     std::string name;
@@ -255,8 +256,11 @@ class Parser {
     for (const auto& open : includeChain_) {
       if (open == key) Fail(*includedFrom, "include loop: '" + path + "' is already being read");
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (includeChain_.size() >= kMaxNesting) Fail(*includedFrom, "includes nested deeper than 16 files");
+    // Only regular files: a device or a pipe could feed lines for ever.
+    std::ifstream in;
+    if (fs::is_regular_file(path, ec)) in.open(path, std::ios::binary);
+    if (!in.is_open()) {
       if (includedFrom) Fail(*includedFrom, "cannot open included file '" + path + "'");
       throw ParseError{path + ":0: cannot open file"};
     }
@@ -497,6 +501,7 @@ class Parser {
       if (!value) Fail(use.at, "placeholder {" + use.firstFrom + "} has no value here");
       first = *value;
     }
+    if (expanding_.size() >= kMaxNesting) Fail(use.at, "templates nested deeper than 16 uses");
     expanding_.push_back(use.templateName);
     const Template& tmpl = found->second;
     Bindings bindings = outer;

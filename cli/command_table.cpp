@@ -4,10 +4,12 @@ namespace ktq::cli {
 
 void RegisterDeviceCommands(CommandTable& table);
 void RegisterChipCommands(CommandTable& table);
+void RegisterFirmwareCommands(CommandTable& table);
 
 void RegisterAllCommands(CommandTable& table) {
   RegisterDeviceCommands(table);
   RegisterChipCommands(table);
+  RegisterFirmwareCommands(table);
 }
 
 const Command* CommandTable::Find(const std::string& name) const {

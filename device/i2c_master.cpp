@@ -260,7 +260,7 @@ int32_t I2CM_RC_USB(uint8_t* data, const I2CMRequest& request) {
   const uint32_t n = isWrite ? request.writeLength : request.readLength;
   // A report has room for 16 data bytes; larger requests are the caller's
   // fault and are refused rather than overrunning the report.
-  if (n > kI2CMMaxTransfer) return -1;
+  if (n > kI2CMMaxTransfer || (n > 0 && data == nullptr)) return -1;
 
   Report report = BuildTransaction(request, data);
   if (ktq::SendOutputReport(device, report.data()) <= 0) {
@@ -288,6 +288,7 @@ int32_t I2CM_RC_USB(uint8_t* data, const I2CMRequest& request) {
 }
 
 int32_t I2CMRead(uint32_t address, uint32_t length, uint8_t* dest) {
+  if (length > 0 && dest == nullptr) return -1;
   if (address == 0) {
     std::memset(dest, 0, length);
     return 1;
@@ -311,6 +312,7 @@ int32_t I2CMRead(uint32_t address, uint32_t length, uint8_t* dest) {
 
 int32_t I2CMWrite(uint32_t address, uint32_t length, const uint8_t* data) {
   if (address == 0) return 1;
+  if (length > 0 && data == nullptr) return -1;
   while (length > 0) {
     const uint32_t n = std::min(length, kI2CMMaxTransfer);
     // The transaction only reads from the buffer when writing.
@@ -327,6 +329,7 @@ int32_t RCI2CSetCommand(uint8_t command, uint32_t length, uint32_t address, cons
     std::printf("HID device handle not found!! You should call RCInit() and RCEnumAndOpenDevice()/RCOpenDevice() first.\r");
     return -2;
   }
+  if (length > 0 && data == nullptr) return -1;
   const uint32_t commandWord = static_cast<uint32_t>(command | 0x80) << 16;
   bool retriggered = false;
   int reenables = 0;

@@ -128,7 +128,7 @@ class FirmwareFileTest : public OpsFixture, public ::testing::WithParamInterface
 TEST_P(FirmwareFileTest, BadFileFailsBeforeAnythingButTheDisableReachesTheChip) {
   const FileCase& fc = GetParam();
   sim::VirtualConverter& c = Open(Scenario(5));
-  std::string path = ::testing::TempDir() + "missing.fullrom";
+  std::string path = TestPath("missing.fullrom");
   if (fc.size >= 0) path = WriteFile(std::string(fc.name) + ".fullrom", Image(static_cast<size_t>(fc.size)));
   if (fc.readOnly) chmod(path.c_str(), 0444);
 

@@ -42,15 +42,23 @@ class OpsFixture : public SimFixture {
     return c;
   }
 
-  // A file in the test's temporary directory holding `bytes`.
+  // A file of this test's own (CTest runs tests side by side) holding
+  // `bytes`.
   std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = TestPath(name);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
     EXPECT_TRUE(out) << path;
     files_.push_back(path);
     return path;
+  }
+
+  static std::string TestPath(const std::string& name) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string prefix = std::string(info->test_suite_name()) + "." + info->name() + ".";
+    for (char& ch : prefix) ch = ch == '/' ? '_' : ch;
+    return ::testing::TempDir() + prefix + name;
   }
 
   void TearDown() override {

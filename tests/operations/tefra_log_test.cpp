@@ -51,7 +51,7 @@ class TefraLogTest : public OpsFixture {
 TEST_F(TefraLogTest, ValidRecordsAreStoredPaddedAndTheEndStatusIsPrinted) {
   sim::VirtualConverter& c =
       Open(LogScenario({RecordHex(5, 0x10), RecordHex(60, 0x40), RecordHex(59, 0x70)}));
-  const std::string path = ::testing::TempDir() + "tefra.bin";
+  const std::string path = TestPath("tefra.bin");
 
   EXPECT_EQ(Capture(path, true), 0);
 
@@ -68,7 +68,7 @@ TEST_F(TefraLogTest, ValidRecordsAreStoredPaddedAndTheEndStatusIsPrinted) {
 
 TEST_F(TefraLogTest, WithoutTheFlagOnlyTheClosingControlIsSent) {
   sim::VirtualConverter& c = Open(LogScenario({RecordHex(1, 0)}));
-  const std::string path = ::testing::TempDir() + "noflag.bin";
+  const std::string path = TestPath("noflag.bin");
 
   EXPECT_EQ(Capture(path, false), 0);
   EXPECT_EQ(Commands(c), (std::vector<uint8_t>{UPDC_READ_TEFRA_LOG, UPDC_READ_TEFRA_LOG, UPDC_TEFRA_LOG_CONTROL}));
@@ -88,7 +88,7 @@ class TefraEndTest : public TefraLogTest, public ::testing::WithParamInterface<E
 TEST_P(TefraEndTest, CaptureEndsWithTheLowByteOfTheFailingReadAndKeepsEarlierRecords) {
   const EndCase& ec = GetParam();
   Open(LogScenario({RecordHex(1, 0), RecordHex(2, 0x20)}, ec.extra));
-  const std::string path = ::testing::TempDir() + ec.name + ".bin";
+  const std::string path = TestPath(std::string(ec.name) + ".bin");
 
   EXPECT_EQ(Capture(path, true), 0);
   EXPECT_EQ(stdoutText, ec.stdoutText);
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TefraLogTest, FileThatCannotBeCreatedOrWrittenIsReported) {
   sim::VirtualConverter& c = Open(LogScenario({RecordHex(1, 0)}));
-  EXPECT_EQ(Capture(::testing::TempDir() + "no/such/dir/log.bin", true), -1);
+  EXPECT_EQ(Capture(TestPath("no/such/dir/log.bin"), true), -1);
   EXPECT_EQ(Reports::Messages(), "Open file FAILED!!\n");
   EXPECT_TRUE(Requests(c).empty());
 
@@ -124,7 +124,7 @@ TEST_F(TefraLogTest, FileThatCannotBeCreatedOrWrittenIsReported) {
 }
 
 TEST_F(TefraLogTest, NoDeviceMeansNoFileAndNoMessage) {
-  const std::string path = ::testing::TempDir() + "nodevice.bin";
+  const std::string path = TestPath("nodevice.bin");
   std::remove(path.c_str());
   EXPECT_EQ(RCSaveTefraLog(path.c_str(), true), -1);
   EXPECT_EQ(Reports::Messages(), "");

@@ -45,7 +45,9 @@ struct DecodeResult {
 };
 
 // Bounded expansion: never reads past `sourceBytes` or writes past
-// `capacity`, whatever the stream holds. No allocation.
+// `capacity`, whatever the stream holds. A valid stream writes exactly the
+// bytes it produces; after an error, bytes past `produced` (up to 64, within
+// `capacity`) may have been written too. No allocation.
 DecodeResult Decompress(const uint8_t* source, size_t sourceBytes, uint64_t lengthInBits,
                         uint8_t* dest, size_t capacity);
 

@@ -2,8 +2,6 @@
 // trace, and the state the virtual converter saves at exit.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -11,15 +9,12 @@
 #include <vector>
 
 #include "cli/progress_display.h"
+#include "tests/support/ktq_run.h"
 
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using ktq::testing::KtqRun;
+using ktq::testing::SlurpFile;
 
 std::string ImageBytes(size_t size) {
   std::string bytes(size, '\0');
@@ -29,18 +24,11 @@ std::string ImageBytes(size_t size) {
 
 class KtqFirmwareTest : public ::testing::Test {
  protected:
-  struct Run {
-    int status;
-    std::string out;
-    std::string err;
-  };
+  using Run = KtqRun;
 
   Run Ktq(const std::string& scenario, const std::string& arguments) {
     std::ofstream(dir + "scenario.json") << scenario;
-    const std::string command = std::string(KTQ_BINARY_DIR "/bin/ktq --simulate=") + dir + "scenario.json --trace " +
-                                dir + "trace.txt " + arguments + " >" + dir + "out.txt 2>" + dir + "err.txt";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir + "out.txt"), Slurp(dir + "err.txt")};
+    return ktq::testing::RunKtq("--simulate=" + dir + "scenario.json --trace " + dir + "trace.txt " + arguments, dir);
   }
 
   // Command bytes (byte 5 of RC requests) of every output report traced.
@@ -88,7 +76,7 @@ TEST_F(KtqFirmwareTest, FlashWritesTheImageInAscendingChunksAndCountsPercentLine
   for (int p = 0; p <= 100; ++p) percents += std::to_string(p) + "%\n";
   EXPECT_EQ(FromInitializing(run.out), "Initializing...OK!\nErasing flash...OK!\nUpdating firmware...\n" + percents +
                                            "\t...OK!\nActivating firmware...OK!\nUpdate complete!\n");
-  EXPECT_EQ(Slurp(dir + "flash.bin"), ImageBytes(0x50000 + 512).substr(0, 0x50000));
+  EXPECT_EQ(SlurpFile(dir + "flash.bin"), ImageBytes(0x50000 + 512).substr(0, 0x50000));
 
   // Between the erase and the disable: 10,240 chunk writes at ascending
   // offsets (checked on the trace's address bytes).
@@ -156,8 +144,8 @@ TEST_F(KtqFirmwareTest, CascadeActivatesTheRdx4410OnType5AndIsRefusedOnType6) {
   const std::string ending = "\t...OK!\nI2CM speed settled at 400Khz\nActivating firmware...OK!\nUpdate complete!\n";
   ASSERT_GE(run.out.size(), ending.size());
   EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
-  EXPECT_EQ(Slurp(dir + "flash.bin"), ImageBytes(0x50000));
-  EXPECT_NE(Slurp(dir + "rdx.json").find("\"activated\": true"), std::string::npos);
+  EXPECT_EQ(SlurpFile(dir + "flash.bin"), ImageBytes(0x50000));
+  EXPECT_NE(SlurpFile(dir + "rdx.json").find("\"activated\": true"), std::string::npos);
 
   run = Ktq(R"({"devices": [{"chip": {"type": 6}}]})", "cascade " + image);
   EXPECT_EQ(run.status, 242);
@@ -176,7 +164,7 @@ TEST_F(KtqFirmwareTest, TefraSavesTheValidRecords) {
   EXPECT_EQ(run.out, "Save embedded tefra log...READ FROM TEFRA failed: 07\nfinished.\r\n");
   std::string record;
   for (int i = 1; i <= 32; ++i) record += static_cast<char>(i == 3 ? 0x3B : i);
-  EXPECT_EQ(Slurp(dir + "log.bin"), record + std::string(36, '\0'));
+  EXPECT_EQ(SlurpFile(dir + "log.bin"), record + std::string(36, '\0'));
 }
 
 TEST(ProgressDisplayTest, TerminalRedrawsOneBarLineAndEndsItBeforeTheNextMessage) {

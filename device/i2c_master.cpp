@@ -169,7 +169,11 @@ ChunkOutcome RunMailboxChunk(uint32_t commandWord, uint32_t address, const uint8
     if (!ReplyBudgetSpent(start)) continue;
 
     uint8_t interrupt[4] = {};
-    I2CMRead(swInterrupt, 4, interrupt);
+    if (const int32_t r = I2CMRead(swInterrupt, 4, interrupt); r != 0) {
+      // Unknown whether the MCU took the command: no retrigger on a guess.
+      status = r;
+      return ChunkOutcome::kFailed;
+    }
     if (GetLe32(interrupt) != 0) {
       status = 2;
       return ChunkOutcome::kFailed;

@@ -62,7 +62,8 @@ const Command kTefra = {
 ProgressDisplay* display = nullptr;
 void ShowMessage(const char* text) { display->OnMessage(text); }
 void ShowProgress(uint32_t percent) { display->OnProgress(percent); }
-void ShowRemoved() { display->OnMessage("Device removed.\n"); }
+// Called on the HID layer's own thread: it leaves the display alone.
+void ShowRemoved() { std::fputs("Device removed.\n", stderr); }
 
 // What can be known of the image file without the device. Empty when fine.
 std::string CheckImageFile(const std::string& path, uint64_t& size) {

@@ -29,7 +29,7 @@ int RunCascade(const std::vector<std::string>& args);
 int RunTefra(const std::vector<std::string>& args);
 
 const char kUpdateExit[] =
-    "Exit status: 0 when the update is complete; 2 when the file is unusable\n"
+    "\nExit status: 0 when the update is complete; 2 when the file is unusable\n"
     "(nothing is written then); 1 when the chip is not supported; else the\n"
     "update's result (225 erase failed, 226 chunk write failed, 242 refused,\n"
     "255 for -1, or the device's status).\n";

@@ -5,11 +5,13 @@ namespace ktq::cli {
 void RegisterDeviceCommands(CommandTable& table);
 void RegisterChipCommands(CommandTable& table);
 void RegisterEdidCommands(CommandTable& table);
+void RegisterFirmwareCommands(CommandTable& table);
 
 void RegisterAllCommands(CommandTable& table) {
   RegisterDeviceCommands(table);
   RegisterChipCommands(table);
   RegisterEdidCommands(table);
+  RegisterFirmwareCommands(table);
 }
 
 const Command* CommandTable::Find(const std::string& name) const {

@@ -7,6 +7,10 @@ void InstallRcCoreModel(SimRegistry&);
 void InstallRegisterMapModel(SimRegistry&);
 void InstallChipIdentityModel(SimRegistry&);
 void InstallEdidModel(SimRegistry&);
+void InstallFlashModel(SimRegistry&);
+void InstallTefraLogModel(SimRegistry&);
+void InstallI2cMasterModel(SimRegistry&);
+void InstallSaveAtExit(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
@@ -15,6 +19,10 @@ const SimRegistry& Registry() {
     InstallRegisterMapModel(r);
     InstallChipIdentityModel(r);
     InstallEdidModel(r);
+    InstallFlashModel(r);
+    InstallTefraLogModel(r);
+    InstallI2cMasterModel(r);
+    InstallSaveAtExit(r);
     return r;
   }();
   return registry;

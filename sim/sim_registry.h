@@ -10,6 +10,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -50,14 +51,19 @@ struct RcReply {
   // The chip does not answer this request at all (it restarts, say): the
   // reply stays pending until the next request.
   bool silent = false;
+  // The chip works on the command this long (a flash erase, say): fetches
+  // see the reply pending until then.
+  std::chrono::microseconds busyFor{0};
 };
 
 using RcCommandHandler = std::function<void(VirtualConverter&, const RcRequest&, RcReply&)>;
 
 // An output report whose byte 1 is not 0 (0x10: I2C-master transaction,
 // 0x11: I2C-master speed). Gets the whole 62-byte report and writes the
-// 62-byte input report that the following fetches return. False when the
-// model rejects the report (it is then logged as a protocol error).
+// 62-byte input report that the following fetches return; after a
+// transaction the first `pending_polls` of them report it still running
+// (byte 3 = 1). False when the model rejects the report (it is then logged
+// as a protocol error).
 using I2cReportHandler = std::function<bool(VirtualConverter&, const uint8_t* report, uint8_t* reply)>;
 
 // A key of a converter entry (or of the scenario's top level) in a scenario

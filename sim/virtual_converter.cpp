@@ -35,8 +35,17 @@ VirtualConverter::VirtualConverter(DeviceIdentity identity) : identity_(std::mov
 
 void VirtualConverter::Restart() { rcMode_ = powerOnRcMode_; }
 
+void VirtualConverter::SpendLatency() {
+  if (timing_.latency.count() <= 0) return;
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(timing_.latency);
+  latencySpentNs_ += std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::chrono::nanoseconds VirtualConverter::LatencySpent() const { return std::chrono::nanoseconds(latencySpentNs_.load()); }
+
 int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
-  if (timing_.latency.count() > 0) std::this_thread::sleep_for(timing_.latency);
+  SpendLatency();
   std::lock_guard<std::mutex> lock(mutex_);
   if (unplugged_) return -1;
   ++requests_;
@@ -64,7 +73,9 @@ int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
     case kI2cTransactionReport:
     case kI2cSpeedReport: {
       const auto& handler = Registry().I2cHandler();
-      pendingLeft_ = 0;
+      pendingLeft_ = data[1] == kI2cTransactionReport ? timing_.pendingPolls : 0;
+      i2cReply_ = true;
+      busyUntil_ = {};
       neverComplete_ = replySilent_ = false;
       fetchesSinceRequest_ = failFetch_ = 0;
       if (!handler)
@@ -82,7 +93,7 @@ int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
 }
 
 int VirtualConverter::ProvideInputReport(uint8_t* data, size_t length) {
-  if (timing_.latency.count() > 0) std::this_thread::sleep_for(timing_.latency);
+  SpendLatency();
   std::lock_guard<std::mutex> lock(mutex_);
   if (unplugged_) return -1;
   if (!data || length != reply_.size()) {
@@ -96,7 +107,14 @@ int VirtualConverter::ProvideInputReport(uint8_t* data, size_t length) {
   ++fetchesSinceRequest_;
   if (failFetch_ != 0 && fetchesSinceRequest_ >= failFetch_ && fetchesSinceRequest_ - failFetch_ < failFetches_)
     return -1;
-  if (replySilent_ || neverComplete_ || pendingLeft_ > 0) {
+  if (i2cReply_ && pendingLeft_ > 0) {
+    // The transaction is still running on the bus.
+    --pendingLeft_;
+    std::memset(data, 0, reply_.size());
+    std::memcpy(data, reply_.data(), 3);
+    data[3] = 1;
+  } else if (replySilent_ || neverComplete_ || pendingLeft_ > 0 ||
+             (!i2cReply_ && busyUntil_ > std::chrono::steady_clock::now())) {
     if (pendingLeft_ > 0) --pendingLeft_;
     std::memcpy(data, reply_.data(), kPayloadOffset);
     std::memset(data + kPayloadOffset, 0, reply_.size() - kPayloadOffset);
@@ -132,7 +150,8 @@ void VirtualConverter::HandleRcRequest(const uint8_t* request) {
   const auto* entry = Registry().FindCommand(command);
   const RcDirection direction = entry ? entry->direction : RcDirection::kSet;
   const RcDirection* checkedDirection = entry ? &entry->direction : nullptr;
-  replySilent_ = neverComplete_ = false;
+  replySilent_ = neverComplete_ = i2cReply_ = false;
+  busyUntil_ = {};
   pendingLeft_ = timing_.pendingPolls;
   fetchesSinceRequest_ = failFetch_ = 0;
 
@@ -166,6 +185,7 @@ void VirtualConverter::HandleRcRequest(const uint8_t* request) {
   }
   CompleteReply(request, reply, direction);
   if (reply.silent) replySilent_ = true;
+  if (reply.busyFor.count() > 0) busyUntil_ = std::chrono::steady_clock::now() + reply.busyFor;
 }
 
 // `direction` is null for a command the model does not know: only what holds
@@ -235,6 +255,7 @@ void VirtualConverter::Replug() {
   rcMode_ = powerOnRcMode_;
   replySilent_ = neverComplete_ = false;
   pendingLeft_ = fetchesSinceRequest_ = failFetch_ = 0;
+  busyUntil_ = {};
 }
 
 bool VirtualConverter::Unplugged() const {

@@ -151,11 +151,15 @@ class VirtualConverter {
   // checksum"). Tests expect it to stay empty when the host is right.
   std::vector<std::string> ProtocolErrors() const;
   uint64_t RequestCount() const;  // RC and I2C output reports received
+  // Time really spent waiting out the modelled per-transfer latency, sleep
+  // overshoot included, so a benchmark can tell the host's own time apart.
+  std::chrono::nanoseconds LatencySpent() const;
   // Off by default (benchmarks run millions of exchanges).
   void SetTransferLog(bool enabled);
   std::vector<LoggedTransfer> TransferLog() const;
 
  private:
+  void SpendLatency();
   void UnplugLocked();
   void ProtocolError(const std::string& what);
   void LogTransfer(bool out, const uint8_t* report);
@@ -185,6 +189,9 @@ class VirtualConverter {
   bool replySilent_ = false;  // no reply at all until the next request
   bool neverComplete_ = false;
   uint32_t pendingLeft_ = 0;
+  bool i2cReply_ = false;                  // the reply answers an I2C-master transaction
+  std::chrono::steady_clock::time_point busyUntil_{};
+  std::atomic<int64_t> latencySpentNs_{0};
   uint32_t fetchesSinceRequest_ = 0;
   uint32_t failFetch_ = 0;  // 1-based fetch after the request that fails first; 0: none
   uint32_t failFetches_ = 0;

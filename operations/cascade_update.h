@@ -1,0 +1,13 @@
+// Firmware update of the RDX4410 companion chip: the image goes into the
+// flash it shares with the main chip, then the RDX4410 activates it on
+// command through its mailbox.
+#pragma once
+
+#include <cstdint>
+
+// 0 on success (also when the activation itself failed three times: the
+// message field says so), else the failing step's result: -1 without a
+// device, 242 for a main chip that is not type 5, the main chip's refusal of
+// RC mode or of the shared bus, the flash write's result, or the RDX4410's
+// refusal to release the shared bus.
+int32_t RCCascadeUpdate(const char* path);

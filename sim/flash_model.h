@@ -1,0 +1,53 @@
+// The converter chip's firmware flash as the virtual converter models it:
+// erase (the reply stays pending while it runs), programming in chunks at
+// their offsets, activation, and the shared SPI flash bus that the main chip
+// takes for a companion chip's image.
+//
+// Converter section "flash" (all keys optional):
+//   "size"               bytes of flash; default from the chip's date code
+//                        (0x7F000 for type 6, else 0x50000)
+//   "erase_time_ms"      how long an erase keeps its reply pending (0)
+//   "unplug_after_chunk" the converter is pulled out after this many chunk
+//                        writes have succeeded
+// Refusals (erase, a chunk at an offset, activation) are the generic
+// "status" faults on UPDC_ERASE_FLASH, UPDC_WRITE_FLASH, UPDC_ACTIVATE_FIRMWARE.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ktq::sim {
+
+class VirtualConverter;
+class SimRegistry;
+
+// Statuses of the flash commands beyond the core's (sim_registry.h).
+constexpr uint8_t kFlashStatusNotErased = 0x90;   // programming over bytes not erased since
+constexpr uint8_t kFlashStatusOutOfRange = 0x91;  // chunk beyond the end of the flash
+
+struct FlashState {
+  std::optional<uint32_t> size;
+  std::chrono::milliseconds eraseTime{0};
+  std::optional<uint32_t> unplugAfterChunk;
+
+  // Made on first use, when the chip's identity is in memory.
+  std::vector<uint8_t> bytes;
+  std::vector<bool> programmed;  // programmed since the last erase
+  uint32_t erases = 0;
+  uint32_t chunksWritten = 0;
+  uint32_t activations = 0;
+  bool mainHoldsSpiBus = false;  // the main chip took the shared SPI flash bus
+};
+
+// The converter's flash, made at the size its chip has.
+FlashState& Flash(VirtualConverter& converter);
+
+// Writes the flash contents to `path`; false when it cannot.
+bool SaveFlash(VirtualConverter& converter, const std::string& path);
+
+void InstallFlashModel(SimRegistry& registry);
+
+}  // namespace ktq::sim

@@ -1,0 +1,135 @@
+// Tefra log capture over the virtual converter: which records reach the
+// file, the control commands around the capture, and the ways it ends.
+#include <gtest/gtest.h>
+
+#include "device/rc_command.h"
+#include "operations/tefra_log.h"
+#include "sim/tefra_log_model.h"
+#include "tests/operations/ops_fixture.h"
+
+namespace ktq::testing {
+namespace {
+
+// A record whose validity byte (byte 2) is `mark` and whose other bytes
+// tell records apart.
+std::string RecordHex(uint8_t mark, uint8_t fill) {
+  std::string hex;
+  for (int i = 0; i < 32; ++i) {
+    char byte[4];
+    std::snprintf(byte, sizeof byte, "%02X ", i == 2 ? mark : static_cast<uint8_t>(fill + i));
+    hex += byte;
+  }
+  return hex;
+}
+
+std::string RecordInFile(uint8_t mark, uint8_t fill) {
+  std::string bytes;
+  for (int i = 0; i < 32; ++i) bytes += static_cast<char>(i == 2 ? mark : static_cast<uint8_t>(fill + i));
+  return bytes + std::string(36, '\0');
+}
+
+std::string LogScenario(const std::vector<std::string>& records, const std::string& extra = "") {
+  std::string list;
+  for (const auto& r : records) list += (list.empty() ? "\"" : ", \"") + r + "\"";
+  return Scenario(5, R"(, "tefra": {"records": [)" + list + R"(], "final_status": 7})" + extra);
+}
+
+class TefraLogTest : public OpsFixture {
+ protected:
+  // Runs the capture with standard output captured.
+  int32_t Capture(const std::string& path, bool sendControl) {
+    ::testing::internal::CaptureStdout();
+    const int32_t result = RCSaveTefraLog(path.c_str(), sendControl);
+    std::fflush(stdout);
+    stdoutText = ::testing::internal::GetCapturedStdout();
+    return result;
+  }
+
+  std::string stdoutText;
+};
+
+TEST_F(TefraLogTest, ValidRecordsAreStoredPaddedAndTheEndStatusIsPrinted) {
+  sim::VirtualConverter& c =
+      Open(LogScenario({RecordHex(5, 0x10), RecordHex(60, 0x40), RecordHex(59, 0x70)}));
+  const std::string path = TestPath("tefra.bin");
+
+  EXPECT_EQ(Capture(path, true), 0);
+
+  EXPECT_EQ(ReadFile(path), RecordInFile(5, 0x10) + RecordInFile(59, 0x70));
+  EXPECT_EQ(stdoutText, "READ FROM TEFRA failed: 07\n");
+  EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...finished.\r\n");
+  EXPECT_EQ(Commands(c), (std::vector<uint8_t>{UPDC_TEFRA_LOG_CONTROL, UPDC_READ_TEFRA_LOG, UPDC_READ_TEFRA_LOG,
+                                               UPDC_READ_TEFRA_LOG, UPDC_READ_TEFRA_LOG, UPDC_TEFRA_LOG_CONTROL}));
+  EXPECT_EQ(Requests(c)[0], MakeRequest(UPDC_TEFRA_LOG_CONTROL, 0, 0, {}));
+  EXPECT_EQ(Requests(c)[1], MakeRequest(UPDC_READ_TEFRA_LOG, 0, 32, {}));
+  EXPECT_TRUE(c.ProtocolErrors().empty());
+  std::remove(path.c_str());
+}
+
+TEST_F(TefraLogTest, WithoutTheFlagOnlyTheClosingControlIsSent) {
+  sim::VirtualConverter& c = Open(LogScenario({RecordHex(1, 0)}));
+  const std::string path = TestPath("noflag.bin");
+
+  EXPECT_EQ(Capture(path, false), 0);
+  EXPECT_EQ(Commands(c), (std::vector<uint8_t>{UPDC_READ_TEFRA_LOG, UPDC_READ_TEFRA_LOG, UPDC_TEFRA_LOG_CONTROL}));
+  EXPECT_EQ(ReadFile(path), RecordInFile(1, 0));
+  std::remove(path.c_str());
+}
+
+struct EndCase {
+  const char* name;
+  const char* extra;
+  const char* stdoutText;
+  size_t records;  // records in the file
+};
+
+class TefraEndTest : public TefraLogTest, public ::testing::WithParamInterface<EndCase> {};
+
+TEST_P(TefraEndTest, CaptureEndsWithTheLowByteOfTheFailingReadAndKeepsEarlierRecords) {
+  const EndCase& ec = GetParam();
+  Open(LogScenario({RecordHex(1, 0), RecordHex(2, 0x20)}, ec.extra));
+  const std::string path = TestPath(std::string(ec.name) + ".bin");
+
+  EXPECT_EQ(Capture(path, true), 0);
+  EXPECT_EQ(stdoutText, ec.stdoutText);
+  const std::string expected = RecordInFile(1, 0) + RecordInFile(2, 0x20);
+  EXPECT_EQ(ReadFile(path), expected.substr(0, ec.records * 68));
+  EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...finished.\r\n");
+  std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, TefraEndTest,
+    ::testing::Values(
+        EndCase{"FirstReadRefused", R"(, "faults": [{"kind": "status", "command": 27, "status": 9}])",
+                "READ FROM TEFRA failed: 09\n", 0},
+        // A read that never completes is -1 from the command layer: ff.
+        EndCase{"SecondReadTimesOut", R"(, "faults": [{"kind": "never_complete", "command": 27, "skip": 1}])",
+                "READ FROM TEFRA failed: ff\n", 1},
+        EndCase{"LogRunsOut", "", "READ FROM TEFRA failed: 07\n", 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TefraLogTest, FileThatCannotBeCreatedOrWrittenIsReported) {
+  sim::VirtualConverter& c = Open(LogScenario({RecordHex(1, 0)}));
+  EXPECT_EQ(Capture(TestPath("no/such/dir/log.bin"), true), -1);
+  EXPECT_EQ(Reports::Messages(), "Open file FAILED!!\n");
+  EXPECT_TRUE(Requests(c).empty());
+
+  // A full disk: the record cannot be stored, which must not pass for a
+  // finished capture.
+  Reports::Reset();
+  EXPECT_EQ(Capture("/dev/full", true), -1);
+  EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...Write file FAILED!!\n");
+  EXPECT_EQ(Commands(c).back(), UPDC_TEFRA_LOG_CONTROL);
+}
+
+TEST_F(TefraLogTest, NoDeviceMeansNoFileAndNoMessage) {
+  const std::string path = TestPath("nodevice.bin");
+  std::remove(path.c_str());
+  EXPECT_EQ(RCSaveTefraLog(path.c_str(), true), -1);
+  EXPECT_EQ(Reports::Messages(), "");
+  EXPECT_FALSE(std::ifstream(path).good());
+}
+
+}  // namespace
+}  // namespace ktq::testing

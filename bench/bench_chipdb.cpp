@@ -4,8 +4,9 @@
 // converter (which answers the date-code read).
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -92,65 +93,46 @@ BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 6b, 6, 0x20220400, "6b")->Unit(benchm
 BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 4a, 4, 0x20190608, "4a")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LoadRegisterDatabase, 4b, 4, 0x20190700, "4b")->Unit(benchmark::kMillisecond);
 
-// Prints the console table as usual and keeps each run's throughput for the
-// ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      // With repetitions, the median stands for the benchmark.
-      const auto it = run.counters.find("bytes_per_second");
-      if (run.error_occurred || it == run.counters.end()) continue;
-      if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median") {
-        throughput_[run.run_name.str()] = it->second;
-      }
-    }
-  }
-  void PrintRatio(const char* what, const std::string& fast, const std::string& baseline) const {
-    const auto f = throughput_.find(fast), b = throughput_.find(baseline);
-    if (f == throughput_.end() || b == throughput_.end() || b->second <= 0) return;
-    std::printf("%s: %.1f MB/s vs baseline %.1f MB/s, ratio %.2fx\n", what, f->second / 1e6,
-                b->second / 1e6, f->second / b->second);
-  }
-  // Both streams of a load together: total bytes over total time.
-  void PrintCombinedRatio(double recordsBytes, double namesBytes) const {
-    auto seconds = [&](const char* name, double bytes) {
-      const auto it = throughput_.find(name);
-      return it == throughput_.end() || it->second <= 0 ? 0.0 : bytes / it->second;
-    };
-    const double fast = seconds("BM_Lz77Decompress_Records", recordsBytes) +
-                        seconds("BM_Lz77Decompress_Names", namesBytes);
-    const double baseline =
-        seconds("BM_Baseline_Records", recordsBytes) + seconds("BM_Baseline_Names", namesBytes);
-    if (fast <= 0 || baseline <= 0) return;
-    std::printf("both streams: %.1f MB/s vs baseline %.1f MB/s, ratio %.2fx\n",
-                (recordsBytes + namesBytes) / fast / 1e6, (recordsBytes + namesBytes) / baseline / 1e6,
-                baseline / fast);
-  }
+double Throughput(const ktq::bench::FigureReporter& figures, const char* name) {
+  return figures.Counter(name, "bytes_per_second");
+}
 
- private:
-  std::map<std::string, double> throughput_;
-};
+void PrintRatio(const ktq::bench::FigureReporter& figures, const char* what, const char* fast, const char* baseline) {
+  const double f = Throughput(figures, fast), b = Throughput(figures, baseline);
+  std::printf("%s: %.1f MB/s vs baseline %.1f MB/s, ratio %.2fx\n", what, f / 1e6, b / 1e6,
+              ktq::bench::Ratio(f, b));
+}
+
+// Both streams of a load together: total bytes over total time.
+void PrintCombinedRatio(const ktq::bench::FigureReporter& figures, double recordsBytes, double namesBytes) {
+  const auto seconds = [&](const char* name, double bytes) {
+    const double rate = Throughput(figures, name);
+    return rate > 0 ? bytes / rate : 0.0;
+  };
+  const double fast =
+      seconds("BM_Lz77Decompress_Records", recordsBytes) + seconds("BM_Lz77Decompress_Names", namesBytes);
+  const double baseline = seconds("BM_Baseline_Records", recordsBytes) + seconds("BM_Baseline_Names", namesBytes);
+  if (fast <= 0 || baseline <= 0) return;
+  std::printf("both streams: %.1f MB/s vs baseline %.1f MB/s, ratio %.2fx\n",
+              (recordsBytes + namesBytes) / fast / 1e6, (recordsBytes + namesBytes) / baseline / 1e6,
+              baseline / fast);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatio("records stream", "BM_Lz77Decompress_Records", "BM_Baseline_Records");
-  reporter.PrintRatio("names stream", "BM_Lz77Decompress_Names", "BM_Baseline_Names");
-  if (const EmbeddedVariant* v = LargestVariant()) {
-    // Expanded sizes, from a bounded expansion of each stream.
-    static auto scratch = std::make_unique<uint8_t[]>(ktq::regdb::kNamesBufferBytes);
-    const auto size = [&](const uint8_t* stream, size_t bytes, uint32_t bits) {
-      return static_cast<double>(
-          ktq::lz77::Decompress(stream, bytes, bits, scratch.get(), ktq::regdb::kNamesBufferBytes).produced);
-    };
-    reporter.PrintCombinedRatio(size(v->records, v->recordsBytes, v->recordsBits),
-                                size(v->names, v->namesBytes, v->namesBits));
-  }
-  benchmark::Shutdown();
-  return 0;
+  return ktq::bench::RunBenchmarks(argc, argv, [](const ktq::bench::FigureReporter& figures) {
+    PrintRatio(figures, "records stream", "BM_Lz77Decompress_Records", "BM_Baseline_Records");
+    PrintRatio(figures, "names stream", "BM_Lz77Decompress_Names", "BM_Baseline_Names");
+    if (const EmbeddedVariant* v = LargestVariant()) {
+      // Expanded sizes, from a bounded expansion of each stream.
+      static auto scratch = std::make_unique<uint8_t[]>(ktq::regdb::kNamesBufferBytes);
+      const auto size = [&](const uint8_t* stream, size_t bytes, uint32_t bits) {
+        return static_cast<double>(
+            ktq::lz77::Decompress(stream, bytes, bits, scratch.get(), ktq::regdb::kNamesBufferBytes).produced);
+      };
+      PrintCombinedRatio(figures, size(v->records, v->recordsBytes, v->recordsBits),
+                         size(v->names, v->namesBytes, v->namesBits));
+    }
+  });
 }

@@ -3,6 +3,8 @@
 // contains; the ratio says what decoding adds to listing.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <array>
 #include <cstdio>
 #include <string>
@@ -25,8 +27,6 @@ const std::vector<uint8_t>& Sample() {
   return sample;
 }
 
-double g_listingNs = 0;
-
 void BM_HexListingBaseline(benchmark::State& state) {
   const std::vector<uint8_t>& edid = Sample();
   for (auto _ : state) {
@@ -47,26 +47,11 @@ void BM_EdidText(benchmark::State& state) {
 BENCHMARK(BM_HexListingBaseline);
 BENCHMARK(BM_EdidText);
 
-// Prints the ratio of the two means after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const double ns = run.GetAdjustedRealTime();
-      if (run.benchmark_name() == "BM_HexListingBaseline") g_listingNs = ns;
-      if (run.benchmark_name() == "BM_EdidText" && g_listingNs > 0)
-        std::printf("EDID text / hex listing alone: %.2f\n", ns / g_listingNs);
-    }
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return ktq::bench::RunBenchmarks(argc, argv, [](const ktq::bench::FigureReporter& figures) {
+    std::printf("EDID text / hex listing alone: %.2f\n",
+                ktq::bench::Ratio(figures.Of("BM_EdidText").realTime, figures.Of("BM_HexListingBaseline").realTime));
+  });
 }

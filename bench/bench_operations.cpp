@@ -11,10 +11,11 @@
 //     1.00 means the tool adds no time of its own to an update.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -107,43 +108,24 @@ void BM_Type6UpdateUsbLatency(benchmark::State& state) {
 }
 BENCHMARK(BM_Type6UpdateUsbLatency)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
-// The usual table, then per-chunk CPU and the two ratios.
-class UpdateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) {
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-        cpuNsPerIteration_[r.benchmark_name()] = r.GetAdjustedCPUTime() * 1e6;  // reported in ms
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const double base = cpuNsPerIteration_["BM_BaselineBareChunkExchanges"] / kChunks;
-    const double update = cpuNsPerIteration_["BM_Type6UpdateZeroLatency"] / kChunks;
+}  // namespace
+
+// Per-chunk CPU and the two ratios.
+int main(int argc, char** argv) {
+  return ktq::bench::RunBenchmarks(argc, argv, [](const ktq::bench::FigureReporter& figures) {
+    // Both zero-latency cases are reported in ms per iteration.
+    const double base = figures.Of("BM_BaselineBareChunkExchanges").cpuTime * 1e6 / kChunks;
+    const double update = figures.Of("BM_Type6UpdateZeroLatency").cpuTime * 1e6 / kChunks;
     std::printf("bare 32-byte exchange:            %8.1f ns CPU per chunk\n", base);
     std::printf("whole update, zero latency:       %8.1f ns CPU per chunk, %.2fx baseline (goal: under 2000 ns)\n",
-                update, base > 0 ? update / base : 0.0);
+                update, ktq::bench::Ratio(update, base));
     std::printf("whole update, 125 us per transfer: %.3f s wall, %.3f s in modelled latency, ratio %.4f "
                 "(goal: at most 1.02)\n",
-                wallSeconds, latencySeconds, latencySeconds > 0 ? wallSeconds / latencySeconds : 0.0);
+                wallSeconds, latencySeconds, ktq::bench::Ratio(wallSeconds, latencySeconds));
     // The reply wait of the erase pauses 100 ms before its poll by design;
     // what remains is the host's own work.
     std::printf("  time beyond the modelled latency: %.1f ms, of which 100 ms is the fixed pause before the erase "
                 "poll\n",
                 (wallSeconds - latencySeconds) * 1e3);
-  }
-
- private:
-  std::map<std::string, double> cpuNsPerIteration_;
-};
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  UpdateReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  });
 }

@@ -4,8 +4,9 @@
 // ratio shows what the RC layer adds on top.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_support.h"
+
 #include <cstdio>
-#include <map>
 #include <string>
 
 #include "device/hid_session.h"
@@ -69,33 +70,15 @@ void BM_SetCommand32(benchmark::State& state) {
 }
 BENCHMARK(BM_SetCommand32);
 
-// Prints the usual table, then each case in ns per exchange and as a ratio
-// to the baseline.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0)
-        ns_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    const double base = ns_["BM_BaselineRawTransfers"];
-    for (const auto& [name, ns] : ns_)
-      std::printf("%-26s %8.1f ns per exchange, %.2fx baseline\n", name.c_str(), ns, base > 0 ? ns / base : 0.0);
-  }
-
- private:
-  std::map<std::string, double> ns_;
-};
-
 }  // namespace
 
+// Each case in ns per exchange and as a ratio to the baseline.
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  return ktq::bench::RunBenchmarks(argc, argv, [](const ktq::bench::FigureReporter& figures) {
+    const double base = figures.Of("BM_BaselineRawTransfers").cpuTime;
+    for (const char* name : {"BM_BaselineRawTransfers", "BM_ReadRegister32", "BM_SetCommand32"}) {
+      const double ns = figures.Of(name).cpuTime;
+      std::printf("%-26s %8.1f ns per exchange, %.2fx baseline\n", name, ns, ktq::bench::Ratio(ns, base));
+    }
+  });
 }

@@ -85,9 +85,20 @@ struct RemovalWatch {
         return;
       }
       if (fds[1].revents) return;
-      if (!(fds[0].revents & POLLIN)) continue;
+      if (!fds[0].revents) continue;
+      // Receive on any wake-up: an overrun of the monitor's socket shows as
+      // POLLERR alone, which stays set (and poll returns at once) until a
+      // receive clears it.
       udev_device* dev = udev_monitor_receive_device(monitor);
-      if (!dev) continue;
+      if (!dev) {
+        // The overrun may have cost the removal event itself.
+        if ((fds[0].revents & POLLERR) && NodeGone()) {
+          onRemoved(callbackContext);
+          return;
+        }
+        if (fds[0].revents & (POLLHUP | POLLNVAL)) return;  // the monitor is gone
+        continue;
+      }
       const char* action = udev_device_get_action(dev);
       const char* devnode = udev_device_get_devnode(dev);
       const bool removed = action && devnode && std::strcmp(action, "remove") == 0 && node == devnode;

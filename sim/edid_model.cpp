@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "device/rc_command.h"
+#include "sim/rc_protocol.h"
 #include "sim/register_map_model.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
@@ -172,7 +172,7 @@ bool ReflectHotPlug(VirtualConverter& c, std::string& error) {
 
 void InstallEdidModel(SimRegistry& r) {
   for (size_t index = 0; index <= kEdidOutputPorts; ++index) {
-    r.AddRcCommand(static_cast<uint8_t>(UPDC_READ_EDID + index), RcDirection::kGet,
+    r.AddRcCommand(static_cast<uint8_t>(rc::kReadEdid + index), RcDirection::kGet,
                    [index](VirtualConverter& c, const RcRequest& req, RcReply& reply) {
                      ReadEdid(c, req, reply, index);
                    });

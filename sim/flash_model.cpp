@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "device/rc_command.h"
+#include "sim/rc_protocol.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
@@ -120,10 +120,10 @@ bool SaveFlash(VirtualConverter& c, const std::string& path) {
 }
 
 void InstallFlashModel(SimRegistry& r) {
-  r.AddRcCommand(UPDC_ERASE_FLASH, RcDirection::kSet, Erase);
-  r.AddRcCommand(UPDC_WRITE_FLASH, RcDirection::kSet, WriteFlash);
-  r.AddRcCommand(UPDC_ACTIVATE_FIRMWARE, RcDirection::kSet, Activate);
-  r.AddRcCommand(UPDC_SPI_BUS_REQUEST_FOR_FLASH_SHARING, RcDirection::kSet, RequestSpiBus);
+  r.AddRcCommand(rc::kEraseFlash, RcDirection::kSet, Erase);
+  r.AddRcCommand(rc::kWriteFlash, RcDirection::kSet, WriteFlash);
+  r.AddRcCommand(rc::kActivateFirmware, RcDirection::kSet, Activate);
+  r.AddRcCommand(rc::kSpiBusRequest, RcDirection::kSet, RequestSpiBus);
   r.AddConverterSection("flash", ParseFlash);
 }
 

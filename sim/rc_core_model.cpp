@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "device/rc_command.h"
+#include "sim/rc_protocol.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
@@ -18,7 +18,8 @@ constexpr uint32_t kRestartAddress = 0x2000FC;
 constexpr uint8_t kRestartByte = 0xF5;
 
 void EnableRc(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
-  if (r.count != kRcCodeWordLength || std::memcmp(r.payload, kRcCodeWord, kRcCodeWordLength) != 0 || r.address != 0) {
+  if (r.count != rc::kCodeWordLength || std::memcmp(r.payload, rc::kCodeWord, rc::kCodeWordLength) != 0 ||
+      r.address != 0) {
     reply.status = kStatusBadArgument;
     return;
   }
@@ -160,10 +161,10 @@ bool ParseFaults(const nlohmann::json& value, VirtualConverter& c, std::string& 
 }  // namespace
 
 void InstallRcCoreModel(SimRegistry& r) {
-  r.AddRcCommand(UPDC_ENABLE_RC, RcDirection::kSet, EnableRc);
-  r.AddRcCommand(UPDC_DISABLE_RC, RcDirection::kSet, DisableRc);
-  r.AddRcCommand(UPDC_READ_FROM_MEMORY, RcDirection::kGet, ReadMemory);
-  r.AddRcCommand(UPDC_WRITE_TO_MEMORY, RcDirection::kSet, WriteMemory);
+  r.AddRcCommand(rc::kEnableRc, RcDirection::kSet, EnableRc);
+  r.AddRcCommand(rc::kDisableRc, RcDirection::kSet, DisableRc);
+  r.AddRcCommand(rc::kReadFromMemory, RcDirection::kGet, ReadMemory);
+  r.AddRcCommand(rc::kWriteToMemory, RcDirection::kSet, WriteMemory);
   r.AddConverterSection("rc_mode", ParseRcMode);
   r.AddConverterSection("memory", ParseMemory);
   r.AddConverterSection("timing", ParseTiming);

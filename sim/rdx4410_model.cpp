@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/rc_protocol.h"
 #include "tools/regmap/regmap.h"
 
 namespace ktq::sim {
@@ -123,23 +124,23 @@ void Rdx4410Model::Trigger() {
 
 uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t address, uint32_t count, const uint8_t* data) {
   commandsRun_.push_back(code);
-  if (code == 0x01) {  // enable RC mode: the code word and nothing else
-    if (count != 5 || address != 0 || std::memcmp(data, "TAMBO", 5) != 0) return kMcuStatusBadRequest;
+  if (code == rc::kEnableRc) {  // enable RC mode: the code word and nothing else
+    if (count != rc::kCodeWordLength || address != 0 || std::memcmp(data, rc::kCodeWord, rc::kCodeWordLength) != 0) return kMcuStatusBadRequest;
     rcMode_ = !config_.enableIgnored;
     return config_.enableStatus;
   }
   if (!rcMode_) return kRcModeOff;
   switch (code) {
-    case 0x02:
+    case rc::kDisableRc:
       if (count != 0 || address != 0) return kMcuStatusBadRequest;
       rcMode_ = false;
       return 0;
-    case 0x1A:  // shared SPI flash bus: 1 takes it, 0 releases it
+    case rc::kSpiBusRequest:  // shared SPI flash bus: 1 takes it, 0 releases it
       if (count != 1 || address != 0 || data[0] > 1) return kMcuStatusBadRequest;
       if (data[0] == 1 && *mainHoldsSpiBus_) return kMcuStatusBusNotHeld;
       holdsSpiBus_ = data[0] == 1;
       return 0;
-    case 0x18:  // activation boots from the shared flash, so it needs the bus
+    case rc::kActivateFirmware:  // activation boots from the shared flash, so it needs the bus
       if (count != 0 || address != 0) return kMcuStatusBadRequest;
       ++activationAttempts_;
       if (!holdsSpiBus_) return kMcuStatusBusNotHeld;
@@ -149,7 +150,7 @@ uint8_t Rdx4410Model::Execute(uint8_t code, uint32_t address, uint32_t count, co
       }
       ++activations_;
       return 0;
-    case 0x21:
+    case rc::kWriteToMemory:
       if (address < kDataMemoryBase || address - kDataMemoryBase > kDataMemorySize - count) return kMcuStatusBadRequest;
       for (uint32_t i = 0; i < count; ++i) dataMemory_[address + i] = data[i];
       return 0;

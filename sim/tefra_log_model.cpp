@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "device/rc_command.h"
+#include "sim/rc_protocol.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
@@ -62,8 +62,8 @@ bool ParseTefra(const nlohmann::json& value, VirtualConverter& c, std::string& e
 }  // namespace
 
 void InstallTefraLogModel(SimRegistry& r) {
-  r.AddRcCommand(UPDC_READ_TEFRA_LOG, RcDirection::kGet, ReadLog);
-  r.AddRcCommand(UPDC_TEFRA_LOG_CONTROL, RcDirection::kSet, LogControl);
+  r.AddRcCommand(rc::kReadTefraLog, RcDirection::kGet, ReadLog);
+  r.AddRcCommand(rc::kTefraLogControl, RcDirection::kSet, LogControl);
   r.AddConverterSection("tefra", ParseTefra);
 }
 

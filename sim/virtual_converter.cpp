@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "device/rc_command.h"
+#include "sim/rc_protocol.h"
 
 namespace ktq::sim {
 
@@ -176,7 +176,7 @@ void VirtualConverter::HandleRcRequest(const uint8_t* request) {
   }
   const RcRequest parsed{command, address, request[11],
                          direction == RcDirection::kSet ? request + kPayloadOffset : nullptr};
-  if (command != UPDC_ENABLE_RC && !rcMode_) {
+  if (command != rc::kEnableRc && !rcMode_) {
     reply.status = kStatusRcModeOff;
   } else if (Fault* f = MatchFault(FaultKind::kStatus, command, address)) {
     reply.status = f->status;

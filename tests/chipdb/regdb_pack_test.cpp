@@ -189,6 +189,10 @@ TEST_F(RegdbTool, ErrorsExitWithAClearMessage) {
        "ktq-regdb: " + bad + ": match copies bytes not yet produced (at bit 0, after 0 bytes)\n"},
       {"unpack " + bad + " 17 " + (dir_ / "o").string(), 1,
        "ktq-regdb: " + bad + ": bit length runs past the end of the stream's bytes (at bit 0, after 0 bytes)\n"},
+      // A bit count far beyond the file is refused before any output buffer
+      // is sized for it.
+      {"unpack " + bad + " 4294967295 " + (dir_ / "o").string(), 1,
+       "ktq-regdb: " + bad + ": bit length runs past the end of the stream's bytes (at bit 0, after 0 bytes)\n"},
       {"unpack " + bad + " 1x " + (dir_ / "o").string(), 1, "ktq-regdb: invalid bit count: 1x\n"},
       {"unpack " + missing + " 8 " + (dir_ / "o").string(), 1,
        "ktq-regdb: " + missing + ": No such file or directory\n"},

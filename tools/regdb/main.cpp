@@ -6,6 +6,7 @@
 //                                          map (and with the files in OUTDIR)
 //
 // Exit status: 0 success, 1 bad input or a failed check, 2 usage error.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -63,7 +64,9 @@ bool ParseBits(const char* text, uint64_t& bits) {
 
 bool Expand(const std::vector<uint8_t>& stream, uint64_t bits, std::vector<uint8_t>& out,
             std::string& error) {
-  out.resize(ktq::regdb::MaxExpandedSize(bits));
+  // Sized for what the file can hold: a bit count beyond it is refused by
+  // the decoder, and must not size a buffer of many gigabytes first.
+  out.resize(ktq::regdb::MaxExpandedSize(std::min<uint64_t>(bits, uint64_t{stream.size()} * 8)));
   const auto r = ktq::lz77::Decompress(stream.data(), stream.size(), bits, out.data(), out.size());
   if (r.error != ktq::lz77::DecodeError::kNone) {
     error = std::string(ktq::lz77::DecodeErrorText(r.error)) + " (at bit " +

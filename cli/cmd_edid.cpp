@@ -21,7 +21,7 @@ int RunEdid(const std::vector<std::string>& args);
 const Command kEdid = {
     "edid", "decode FILE | read INDEX", "decode an EDID from a file or read one from the converter",
     "edid decode FILE: prints the text the diagnostic dump gives for a display\n"
-    "whose EDID holds the bytes of FILE (whole 128-byte blocks, at least one):\n"
+    "whose EDID holds the bytes of FILE (1 to 256 whole 128-byte blocks):\n"
     "the hex listing of the base block and of up to three extension blocks,\n"
     "then the checksum error or the decoded summary.\n"
     "edid read INDEX: reads the EDID of the converter's input (INDEX 0) or of\n"
@@ -29,8 +29,13 @@ const Command kEdid = {
     "identifies the chip, whose type fixes the outputs (three, or four on a\n"
     "type-6 chip) and where their hot-plug lines are read.\n"
     "Exit status 1 when no EDID could be read (no display on the output),\n"
-    "2 when FILE cannot be read or is not whole 128-byte blocks.\n",
+    "2 when FILE cannot be read or is not 1 to 256 whole 128-byte blocks.\n",
     RunEdid};
+
+// E-DDC addresses at most 128 segments of two blocks. Reading stops past
+// that, so a stream that never ends (/dev/zero, a pipe) is refused, not
+// read until memory runs out.
+constexpr size_t kMaxEdidFileSize = 256 * kEdidBlockSize;
 
 // An EDID file holds whole 128-byte blocks; anything else is not an EDID
 // this tool can list.
@@ -43,11 +48,16 @@ bool ReadEdidFile(const std::string& path, std::vector<uint8_t>& bytes, std::str
   bytes.clear();
   uint8_t chunk[4096];
   size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  while (bytes.size() <= kMaxEdidFileSize && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   const int readError = std::ferror(file) ? errno : 0;
   std::fclose(file);
   if (readError != 0) {
     error = path + ": " + std::strerror(readError);
+    return false;
+  }
+  if (bytes.size() > kMaxEdidFileSize) {
+    error = FormatString("%s: more than %zu bytes, the most an EDID can hold", path.c_str(), kMaxEdidFileSize);
     return false;
   }
   if (bytes.size() < kEdidBlockSize) {

@@ -59,6 +59,8 @@ TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
   const std::string empty = WriteFile("empty.bin", "");
   const std::string shortFile = WriteFile("short.bin", base.substr(0, 127));
   const std::string partial = WriteFile("partial.bin", base.substr(0, 200));
+  // 257 whole blocks: more than E-DDC can address, so no display holds it.
+  const std::string oversized = WriteFile("oversized.bin", std::string(257 * 128, '\0'));
   const struct {
     std::string path;
     std::string error;
@@ -68,6 +70,8 @@ TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
       {shortFile, "ktq: " + shortFile + ": 127 bytes, shorter than the 128-byte EDID base block\n"},
       {partial, "ktq: " + partial + ": 200 bytes, not a whole number of 128-byte EDID blocks\n"},
       {"/tmp", "ktq: /tmp: Is a directory\n"},
+      {oversized, "ktq: " + oversized + ": more than 32768 bytes, the most an EDID can hold\n"},
+      {"/dev/zero", "ktq: /dev/zero: more than 32768 bytes, the most an EDID can hold\n"},
   };
   for (const auto& c : cases) {
     const KtqRun r = Ktq("edid decode '" + c.path + "'");

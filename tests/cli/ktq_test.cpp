@@ -2,35 +2,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/wait.h>
+#include <vector>
+
+#include "tests/support/ktq_run.h"
 
 namespace {
 
-struct KtqRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using ktq::testing::KtqRun;
+using ktq::testing::RunKtq;
 
 class KtqTest : public ::testing::Test {
  protected:
-  KtqRun Ktq(const std::string& arguments) {
-    const std::string out = dir + "out.txt", err = dir + "err.txt";
-    const std::string command = std::string(KTQ_BINARY_DIR "/bin/ktq ") + arguments + " >" + out + " 2>" + err;
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(out), Slurp(err)};
-  }
+  KtqRun Ktq(const std::string& arguments) { return RunKtq(arguments, dir); }
 
   // The trace without time stamps.
   std::vector<std::string> TraceWords() {

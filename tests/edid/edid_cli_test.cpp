@@ -1,29 +1,61 @@
 // ktq edid decode / edid read as a user runs them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "diagnostics/edid_decoder.h"
+#include "tests/edid/crafted_edid.h"
 #include "tests/support/ktq_run.h"
 
 namespace {
 
+using ktq::test::CraftedEdid;
+using ktq::test::CraftedEdidFile;
 using ktq::testing::KtqRun;
 using ktq::testing::RunKtq;
-
-using ktq::testing::SlurpFile;
-
-std::vector<uint8_t> Bytes(const std::string& path) {
-  const std::string s = SlurpFile(path);
-  return {s.begin(), s.end()};
-}
 
 std::string TextOf(std::vector<uint8_t> bytes) {
   bytes.resize(ktq::kEdidBufferSize, 0);
   return ktq::EdidTextFromBytes(bytes);
 }
+
+// The raw listing that opens every EDID text: 16 bytes to a line.
+std::string Listing(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    char word[4];
+    std::snprintf(word, sizeof word, "%02x ", bytes[i]);
+    text += word;
+    if (i % 16 == 15) text += "\r\n";
+  }
+  return text;
+}
+
+// What follows the listing of monitor-dp: 10-bit DisplayPort, range limits,
+// three standard timings; its CTA block with VICs 16, 4, 3, 31, two-channel
+// PCM at 32 to 48 kHz, front speakers and a 720p timing.
+const char kMonitorDpSummary[] =
+    "Base block: \r\n"
+    "  Product name: KTQ DP24, Product ID: KTQ 2701\r\n"
+    "  Serial No: 12345, Manufacture date: 10th week, 2022\r\n"
+    "  DisplayPort interface, support 10 bits color\r\n"
+    "  Support range, VSync: 48-75Hz, HSync: 30-84KHz, Pixel clock: <=180MHz\r\n"
+    "  Preferred timing: 1920x1080@60Hz, Pixel clock: 148.50MHz, H/V Total: 2200/1125\r\n"
+    "  Supported standard timing list: \r\n"
+    "    1920x1080@60Hz, 1280x1024@60Hz, 1680x1050@60Hz, "
+    "\r\nCEA externsion block\r\n"
+    "  Support feature: audio, YCbCr 4:4:4, YCbCr 4:2:2, \r\n"
+    "  Support 4 video formats: 1920x1080p@60Hz, 1280x720p@60Hz, 720x480p@60Hz, \r\n"
+    "  1920x1080p@50Hz, \r\n"
+    "  Support up to 2 channel Linear PCM audio\r\n"
+    "  Support audio frequency(Hz): 32K, 44.1K, 48K, \r\n"
+    "  \r\n"
+    "  \r\n"
+    "  Speaker Allocation: FL/FR, \r\n"
+    "  Detail timing: 1280x720@60Hz, Pixel clock: 74.25MHz, H/V Total: 1650_750\r\n";
 
 class EdidCliTest : public ::testing::Test {
  protected:
@@ -39,23 +71,52 @@ class EdidCliTest : public ::testing::Test {
                     ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
 };
 
-const std::string kCorpus = KTQ_SOURCE_DIR "/../shared/edid-corpus/";
-
 TEST_F(EdidCliTest, DecodePrintsTheTextOfTheFilesBytes) {
-  for (const char* name : {"ARZ3201-0C4B1B76CB86.bin", "AOC2402-895A71CC877A-corrupt-base.bin",
-                           "APPAE22-7791A79DE7B8.bin"}) {
-    SCOPED_TRACE(name);
-    const KtqRun r = Ktq("edid decode " + kCorpus + name);
+  const std::vector<uint8_t> monitor = CraftedEdid("monitor-dp");
+  ASSERT_EQ(monitor.size(), 256u);
+  std::vector<uint8_t> corrupt = monitor;
+  ++corrupt[127];  // the base block now sums to 1
+  std::vector<uint8_t> six = CraftedEdid("six-blocks");
+  ASSERT_EQ(six.size(), 768u);
+  six.resize(ktq::kEdidBufferSize);  // at most four blocks are read
+  const struct {
+    std::string path;
+    std::string text;
+  } cases[] = {
+      {CraftedEdidFile("monitor-dp"), Listing(monitor) + kMonitorDpSummary},
+      {WriteFile("corrupt-base.bin", std::string(corrupt.begin(), corrupt.end())),
+       Listing(corrupt) + "Checksum error: 01\r\n"},
+      // The fourth extension's wrong checksum is never seen.
+      {CraftedEdidFile("six-blocks"),
+       Listing(six) +
+           "Base block: \r\n"
+           "  Product name: KTQ SIX, Product ID: KTQ 0006\r\n"
+           "  Serial No: 6, 2020 model\r\n"
+           "  DVI interface, support 8 bits color\r\n"
+           "  Support range, VSync: 48-75Hz, HSync: 30-84KHz, Pixel clock: <=180MHz\r\n"
+           "  Preferred timing: 1920x1080@60Hz, Pixel clock: 148.50MHz, H/V Total: 2200/1125\r\n"
+           "  Supported standard timing list: \r\n"
+           "    1920x1080@60Hz, "
+           "\r\nCEA externsion block\r\n"
+           "  Support feature: audio, \r\n"
+           "  Support 2 video formats: 1920x1080p@60Hz, 1280x720p@60Hz, \r\n"
+           "  Detail timing: 1280x720@60Hz, Pixel clock: 74.25MHz, H/V Total: 1650_750\r\n"
+           "\r\nVTB externsion block\r\n"
+           "  Detail timing: 1280x720@60Hz, Pixel clock: 74250KHz, HTotal_VTotal: 1650_750\r\n"
+           "\r\nDID externsion block\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    const KtqRun r = Ktq("edid decode " + c.path);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    std::vector<uint8_t> bytes = Bytes(kCorpus + name);
-    bytes.resize(std::min<size_t>(bytes.size(), ktq::kEdidBufferSize));  // at most four blocks are read
-    EXPECT_EQ(r.out, TextOf(bytes));
+    EXPECT_EQ(r.out, c.text);
   }
 }
 
 TEST_F(EdidCliTest, DecodeRefusesWhatIsNoEdid) {
-  const std::string base = SlurpFile(kCorpus + "ARZ3201-0C4B1B76CB86.bin");
+  const std::vector<uint8_t> monitor = CraftedEdid("monitor-dp");
+  const std::string base(monitor.begin(), monitor.end());
   const std::string empty = WriteFile("empty.bin", "");
   const std::string shortFile = WriteFile("short.bin", base.substr(0, 127));
   const std::string partial = WriteFile("partial.bin", base.substr(0, 200));
@@ -86,7 +147,7 @@ TEST_F(EdidCliTest, ReadShowsConnectedOutputsAndTheInput) {
   const KtqRun tx0 = Ktq(scenario + "edid read 1");
   EXPECT_EQ(tx0.status, 0) << tx0.err;
   EXPECT_EQ(tx0.err, "");
-  const std::string tx0Text = TextOf(Bytes(kCorpus + "ARZ3201-0C4B1B76CB86.bin"));
+  const std::string tx0Text = TextOf(CraftedEdid("tv-4k"));
   ASSERT_GE(tx0.out.size(), tx0Text.size());
   // Chip identification speaks first; the EDID text ends the output.
   EXPECT_EQ(tx0.out.substr(tx0.out.size() - tx0Text.size()), tx0Text);
@@ -94,7 +155,7 @@ TEST_F(EdidCliTest, ReadShowsConnectedOutputsAndTheInput) {
 
   const KtqRun input = Ktq(scenario + "edid read 0");
   EXPECT_EQ(input.status, 0) << input.err;
-  EXPECT_EQ(input.out, TextOf(Bytes(kCorpus + "DEL4284-AAA6058749F3.bin")));
+  EXPECT_EQ(input.out, Listing(CraftedEdid("monitor-dp")) + kMonitorDpSummary);
 }
 
 TEST_F(EdidCliTest, ReadSaysWhenNoDisplayIsConnected) {

@@ -11,12 +11,13 @@
 #include "device/rc_command.h"
 #include "sim/register_map_model.h"
 #include "sim/scenario.h"
+#include "tests/edid/crafted_edid.h"
 #include "tests/support/sim_fixture.h"
 
 namespace ktq::testing {
 namespace {
 
-const std::string kEdid = "../shared/edid-corpus/ACR072F-90A5146D7D7F.bin";  // two blocks
+const std::string kEdid = "monitor-dp";  // two blocks
 
 class EdidModelTest : public SimFixture {
  protected:
@@ -27,11 +28,10 @@ class EdidModelTest : public SimFixture {
 
 TEST_F(EdidModelTest, ServesBlocksAndRefusesReadsOutsideThem) {
   std::string error;
-  ASSERT_TRUE(Load("\"edid\": {\"input\": \"" + kEdid + "\"}", error)) << error;
+  ASSERT_TRUE(Load("\"edid\": {\"input\": \"" + test::CraftedEdidFile(kEdid) + "\"}", error)) << error;
   ASSERT_EQ(RCEnumAndOpenDevice(), 0);
-  std::ifstream in(KTQ_SOURCE_DIR "/" + kEdid, std::ios::binary);
-  std::vector<uint8_t> file(256);
-  in.read(reinterpret_cast<char*>(file.data()), 256);
+  const std::vector<uint8_t> file = test::CraftedEdid(kEdid);
+  ASSERT_EQ(file.size(), 256u);
 
   std::vector<uint8_t> block(128);
   ASSERT_EQ(RCGetCommand(UPDC_READ_EDID, 128, 128, block.data()), 0);
@@ -46,7 +46,7 @@ TEST_F(EdidModelTest, HotPlugLinesLandInCoreGpioRx) {
   std::string error;
   ASSERT_TRUE(Load("\"chip\": {\"type\": 6}, \"registers\": {\"variant\": \"6a\", \"overrides\": "
                    "{\"CORE_GPIO_RX\": \"0xF0F0F0F0\"}}, \"edid\": {\"outputs\": [{\"file\": \"" +
-                       kEdid + "\"}, {}, {\"hot_plug\": true}]}",
+                       test::CraftedEdidFile(kEdid) + "\"}, {}, {\"hot_plug\": true}]}",
                    error))
       << error;
   sim::VirtualConverter& c = host.Converter(0);

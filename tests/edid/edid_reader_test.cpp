@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -17,20 +14,18 @@
 #include "diagnostics/tx_hpd_state.h"
 #include "sim/register_map_model.h"
 #include "sim/scenario.h"
+#include "tests/edid/crafted_edid.h"
 #include "tests/support/sim_fixture.h"
 
 namespace ktq::testing {
 namespace {
 
-const std::string kCorpus = KTQ_SOURCE_DIR "/../shared/edid-corpus/";
-const std::string kTwoExtensions = kCorpus + "ARZ3201-0C4B1B76CB86.bin";  // CTA + DisplayID
-const std::string kOneExtension = kCorpus + "ACR072F-90A5146D7D7F.bin";
-const std::string kFiveExtensions = kCorpus + "APPAE22-7791A79DE7B8.bin";
+using test::CraftedEdid;
+using test::CraftedEdidFile;
 
-std::vector<uint8_t> FileBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+const std::string kThreeExtensions = "tv-4k";  // CTA, DisplayID, video timing block
+const std::string kOneExtension = "monitor-dp";
+const std::string kFiveExtensions = "six-blocks";
 
 // The text of a device whose EDID holds `bytes`: what the reader's
 // zero-filled 512-byte buffer gives.
@@ -74,28 +69,33 @@ class EdidReaderTest : public SimFixture {
     return MakeRequest(UPDC_READ_FROM_MEMORY, address.value_or(0), 4, {});
   }
 
-  static std::string Output(const std::string& file, const char* hotPlug = nullptr) {
+  // The "edid" section with `name`'s crafted EDID as the input.
+  static std::string Input(const std::string& name) { return "{\"input\": \"" + CraftedEdidFile(name) + "\"}"; }
+
+  // An output with `name`'s crafted EDID (none for "").
+  static std::string Output(const std::string& name, const char* hotPlug = nullptr) {
     std::string out = "{";
-    if (!file.empty()) out += "\"file\": \"" + file + "\"";
-    if (hotPlug) out += std::string(file.empty() ? "" : ", ") + "\"hot_plug\": " + hotPlug;
+    if (!name.empty()) out += "\"file\": \"" + CraftedEdidFile(name) + "\"";
+    if (hotPlug) out += std::string(name.empty() ? "" : ", ") + "\"hot_plug\": " + hotPlug;
     return out + "}";
   }
 };
 
 TEST_F(EdidReaderTest, InputIsReadAsBaseThenAnnouncedBlocks) {
-  sim::VirtualConverter& c = Load(6, "{\"input\": \"" + kTwoExtensions + "\"}");
+  sim::VirtualConverter& c = Load(6, Input(kThreeExtensions));
   std::string text = "stale";
   ReadEdidText(0, text);
-  EXPECT_EQ(text, TextOf(FileBytes(kTwoExtensions)));
-  EXPECT_EQ(Requests(c), EdidReads(UPDC_READ_EDID, 0, 3));
+  EXPECT_EQ(text, TextOf(CraftedEdid(kThreeExtensions)));
+  EXPECT_EQ(Requests(c), EdidReads(UPDC_READ_EDID, 0, 4));
   EXPECT_TRUE(c.ProtocolErrors().empty());
 }
 
 TEST_F(EdidReaderTest, OnlyThreeOfFiveExtensionsAreRead) {
-  sim::VirtualConverter& c = Load(6, "{\"input\": \"" + kFiveExtensions + "\"}");
+  sim::VirtualConverter& c = Load(6, Input(kFiveExtensions));
   std::string text;
   ReadEdidText(0, text);
-  std::vector<uint8_t> firstFour = FileBytes(kFiveExtensions);
+  std::vector<uint8_t> firstFour = CraftedEdid(kFiveExtensions);
+  ASSERT_EQ(firstFour.size(), 6 * kEdidBlockSize);
   firstFour.resize(kEdidBufferSize);
   EXPECT_EQ(text, TextOf(firstFour));
   EXPECT_EQ(Requests(c), EdidReads(UPDC_READ_EDID, 0, 4));
@@ -106,7 +106,7 @@ TEST_F(EdidReaderTest, OutputWithHotPlugHighIsRead) {
       Load(6, "{\"outputs\": [" + Output("", "false") + ", " + Output(kOneExtension) + "]}");
   std::string text;
   ReadEdidText(2, text);
-  EXPECT_EQ(text, TextOf(FileBytes(kOneExtension)));
+  EXPECT_EQ(text, TextOf(CraftedEdid(kOneExtension)));
   EXPECT_EQ(Requests(c), Concat({GpioRead(c)}, EdidReads(UPDC_READ_EDID + 2, 0, 2)));
 }
 
@@ -121,17 +121,18 @@ TEST_F(EdidReaderTest, OutputWithHotPlugLowIsNotRead) {
 // A failed extension read counts as a block of zeros, even when some of its
 // chunks arrived; the blocks after it are still read.
 TEST_F(EdidReaderTest, FailedExtensionReadLeavesTheBlockZero) {
-  Load(6, "{\"input\": \"" + kTwoExtensions + "\"}",
+  Load(6, Input(kThreeExtensions),
        ", \"faults\": [{\"kind\": \"status\", \"command\": \"0x50\", \"address\": 160, \"status\": 5}]");
   std::string text;
   ReadEdidText(0, text);
-  std::vector<uint8_t> expected = FileBytes(kTwoExtensions);
+  std::vector<uint8_t> expected = CraftedEdid(kThreeExtensions);
+  ASSERT_EQ(expected.size(), kEdidBufferSize);
   std::fill_n(expected.begin() + 128, 128, 0);
   EXPECT_EQ(text, TextOf(expected));
 }
 
 TEST_F(EdidReaderTest, FailedBaseReadGivesNoText) {
-  sim::VirtualConverter& c = Load(6, "{\"input\": \"" + kTwoExtensions + "\"}",
+  sim::VirtualConverter& c = Load(6, Input(kThreeExtensions),
                                   ", \"faults\": [{\"kind\": \"status\", \"command\": \"0x50\", \"address\": 96, "
                                   "\"status\": 5}]");
   std::string text = "stale";
@@ -160,7 +161,7 @@ TEST_F(EdidReaderTest, HotPlugLinesOfTypeFive) {
   EXPECT_EQ(TxHpdState(2), 1);
   std::string text;
   ReadEdidText(3, text);
-  EXPECT_EQ(text, TextOf(FileBytes(kOneExtension)));
+  EXPECT_EQ(text, TextOf(CraftedEdid(kOneExtension)));
   ReadEdidText(2, text);
   EXPECT_EQ(text, "");
   ReadEdidText(1, text);

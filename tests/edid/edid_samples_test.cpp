@@ -1,6 +1,7 @@
 // Whole EDIDs: a crafted one that looks like a real television's, with its
-// full decoded text, and the real-world corpus as a sweep that must decode
-// every file, and every truncation of it, without reading outside its bytes.
+// full decoded text, and the real-world corpus (the folder KTQ_EDID_CORPUS
+// names, when it exists) as a sweep that must decode every file, and every
+// truncation of it, without reading outside its bytes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -67,10 +68,8 @@ TEST(EdidSamples, TelevisionWithEveryDecodedBlock) {
             "  Detail timing: 1680x1050@60Hz, Pixel clock: 119000KHz, HTotal_VTotal: 1840_1080\r\n");
 }
 
-std::vector<fs::path> CorpusFiles() {
+std::vector<fs::path> CorpusFiles(const fs::path& dir) {
   std::vector<fs::path> files;
-  const fs::path dir = fs::path(KTQ_SOURCE_DIR) / "../shared/edid-corpus";
-  if (!fs::is_directory(dir)) return files;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     if (entry.is_regular_file() && entry.path().extension() == ".bin") files.push_back(entry.path());
   }
@@ -88,8 +87,11 @@ std::string TextOfExactCopy(const std::vector<uint8_t>& bytes, size_t size) {
 }
 
 TEST(EdidCorpus, EveryFileAndTruncationDecodesWithinItsBytes) {
-  const std::vector<fs::path> files = CorpusFiles();
-  if (files.empty()) GTEST_SKIP() << "EDID corpus not found next to the project";
+  const fs::path dir = KTQ_EDID_CORPUS;
+  if (!fs::is_directory(dir))
+    GTEST_SKIP() << "no EDID corpus at " << dir.string() << " (set the CMake variable KTQ_EDID_CORPUS)";
+  const std::vector<fs::path> files = CorpusFiles(dir);
+  ASSERT_FALSE(files.empty()) << "no .bin files in the EDID corpus " << dir.string();
   for (const fs::path& file : files) {
     SCOPED_TRACE(file.filename().string());
     const std::vector<uint8_t> bytes = ReadBinaryFile(file);

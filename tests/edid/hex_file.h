@@ -5,13 +5,17 @@
 #include <cstdint>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace ktq::test {
 
+// Throws when the file cannot be opened: an empty result would pass for an
+// EDID of no bytes and fail far from the cause.
 inline std::vector<uint8_t> ReadHexFile(const std::string& path) {
   std::ifstream in(path);
+  if (!in) throw std::runtime_error("cannot open the hex file " + path);
   std::vector<uint8_t> bytes;
   std::string line;
   while (std::getline(in, line)) {

@@ -93,6 +93,7 @@ TEST(ScenarioTest, MissingFileIsAnError) {
 TEST(ScenarioTest, ShippedExamplesLoad) {
   int count = 0;
   for (const auto& entry : std::filesystem::directory_iterator(KTQ_SOURCE_DIR "/sim/scenarios")) {
+    if (entry.path().extension() != ".json") continue;  // edids/ holds the files they name
     VirtualHost host;
     std::string error;
     EXPECT_TRUE(LoadScenarioFile(entry.path().string(), host, error)) << error;

@@ -302,6 +302,7 @@ TEST_F(I2cMasterTest, WithoutADeviceNothingIsSent) {
             "HID device handle not found!! You should call RCInit() and RCEnumAndOpenDevice()/RCOpenDevice() "
             "first.\r");
   EXPECT_EQ(I2CMRead(0, 4, word), 1);
+  EXPECT_EQ(I2CMRead(0, 0, nullptr), 1);  // nothing to zero-fill
 }
 
 }  // namespace

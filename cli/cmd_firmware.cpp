@@ -114,6 +114,12 @@ int RunUpdate(const Command& command, const std::vector<std::string>& args, int3
                                         path.c_str(), static_cast<unsigned long long>(fileSize), CurrentChipType(),
                                         required, required));
   }
+  // Longer images are written as far as the chip takes them; an image made
+  // for another chip type is the likely cause, so say so before writing.
+  if (fileSize > required) {
+    std::fprintf(stderr, "ktq: note: %s holds %llu bytes; a type-%u chip takes %u bytes (0x%X), the rest is not written\n",
+                 path.c_str(), static_cast<unsigned long long>(fileSize), CurrentChipType(), required, required);
+  }
 
   ProgressDisplay progress(stdout, isatty(fileno(stdout)) != 0);
   display = &progress;

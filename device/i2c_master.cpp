@@ -294,7 +294,7 @@ int32_t I2CM_RC_USB(uint8_t* data, const I2CMRequest& request) {
 int32_t I2CMRead(uint32_t address, uint32_t length, uint8_t* dest) {
   if (length > 0 && dest == nullptr) return -1;
   if (address == 0) {
-    std::memset(dest, 0, length);
+    if (length > 0) std::memset(dest, 0, length);
     return 1;
   }
   while (length > 0) {

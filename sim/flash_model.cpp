@@ -27,6 +27,13 @@ uint32_t DefaultFlashSize(VirtualConverter& c) {
   return generation >= 0x20220300 ? 0x7F000 : 0x50000;
 }
 
+// True (with the reply's status set) while an erase is still running.
+bool Busy(const FlashState& f, RcReply& reply) {
+  if (std::chrono::steady_clock::now() >= f.eraseEndsAt) return false;
+  reply.status = kFlashStatusBusy;
+  return true;
+}
+
 void Erase(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
   // The erase carries exactly the two bytes FF FF.
   if (r.address != 0 || r.count != 2 || r.payload[0] != 0xFF || r.payload[1] != 0xFF) {
@@ -34,14 +41,17 @@ void Erase(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
     return;
   }
   FlashState& f = Flash(c);
+  if (Busy(f, reply)) return;
   std::fill(f.bytes.begin(), f.bytes.end(), kErasedByte);
   std::fill(f.programmed.begin(), f.programmed.end(), false);
   ++f.erases;
   reply.busyFor = f.eraseTime;
+  f.eraseEndsAt = std::chrono::steady_clock::now() + f.eraseTime;
 }
 
 void WriteFlash(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
   FlashState& f = Flash(c);
+  if (Busy(f, reply)) return;
   if (r.count == 0 || r.count > kMaxChunk) {
     reply.status = kStatusBadArgument;
     return;
@@ -67,7 +77,9 @@ void Activate(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
     reply.status = kStatusBadArgument;
     return;
   }
-  ++Flash(c).activations;
+  FlashState& f = Flash(c);
+  if (Busy(f, reply)) return;
+  ++f.activations;
 }
 
 void RequestSpiBus(VirtualConverter& c, const RcRequest& r, RcReply& reply) {

@@ -27,6 +27,7 @@ class SimRegistry;
 // Statuses of the flash commands beyond the core's (sim_registry.h).
 constexpr uint8_t kFlashStatusNotErased = 0x90;   // programming over bytes not erased since
 constexpr uint8_t kFlashStatusOutOfRange = 0x91;  // chunk beyond the end of the flash
+constexpr uint8_t kFlashStatusBusy = 0x92;        // a flash command while an erase still runs
 
 struct FlashState {
   std::optional<uint32_t> size;
@@ -39,6 +40,9 @@ struct FlashState {
   uint32_t erases = 0;
   uint32_t chunksWritten = 0;
   uint32_t activations = 0;
+  // The chip erases on its own after taking the command; until then it
+  // refuses further flash commands (a host that does not wait is caught).
+  std::chrono::steady_clock::time_point eraseEndsAt{};
   bool mainHoldsSpiBus = false;  // the main chip took the shared SPI flash bus
 };
 

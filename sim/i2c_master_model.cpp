@@ -52,10 +52,11 @@ uint8_t SlaveResult(const I2cMasterState& s, uint8_t bus, uint8_t slaveAddress) 
 }
 
 // Write: length 5 + k, one segment of length 3 + k with flags 3, the slave
-// address, then k bytes for the slave (register address, then data).
+// address, then k bytes for the slave (register address, then data). The
+// master holds at most 16 data bytes behind a register address of up to 4.
 uint8_t RunWrite(I2cMasterState& s, const uint8_t* report) {
   const uint8_t segment = report[5];
-  if (report[4] != 1 || report[6] != 3 || segment < 4 || report[2] != segment + 2 || 8u + segment - 3 > kReportSize ||
+  if (report[4] != 1 || report[6] != 3 || segment < 4 || report[2] != segment + 2 || segment > 3 + 4 + kMaxData ||
       !RestIsZero(report, 8 + segment - 3) || (report[7] & 1) != 0)
     return kI2CResultBadRequest;
   if (const uint8_t r = SlaveResult(s, report[3], report[7]); r != 0) return r;

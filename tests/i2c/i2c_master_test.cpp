@@ -172,6 +172,31 @@ TEST_F(I2cMasterTest, FailedReadIsRetriedOnceOnlyAfterTheSpeedIsSettled) {
   host.Install();
 }
 
+TEST_F(I2cMasterTest, RunningTransactionIsPolledWithAPauseAfterEvery101stFetch) {
+  sim::VirtualConverter& c = OpenWithCompanion();
+  c.Timing().pendingPolls = 250;  // state 1 for 250 fetches, then 2
+  FakeClock::sleeps.clear();
+  uint8_t word[4] = {};
+  EXPECT_EQ(I2CMRead(kSpad0, 4, word), 0);
+  EXPECT_EQ(FetchCount(c), 251u);
+  EXPECT_EQ(FakeClock::sleeps, (std::vector<std::chrono::microseconds>{std::chrono::milliseconds(1),
+                                                                       std::chrono::milliseconds(1)}));
+}
+
+TEST_F(I2cMasterTest, TransactionThatNeverFinishesIsMinus1AndALostConverterMinus16) {
+  sim::VirtualConverter& c = OpenWithCompanion();
+  c.Timing().pendingPolls = UINT32_MAX;
+  uint8_t word[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+  std::string out = Stdout([&] { EXPECT_EQ(I2CMRead(kSpad0, 4, word), -1); });
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(word[0], 0xAA);  // nothing copied from a reply that never came
+
+  c.Timing().pendingPolls = 0;
+  c.Unplug();
+  out = Stdout([&] { EXPECT_EQ(I2CMWrite(kSpad4, 4, word), -16); });
+  EXPECT_EQ(out, "I2CM_RC_USB: Usb2 set output report failed \r");
+}
+
 class MailboxTest : public I2cMasterTest {
  protected:
   sim::VirtualConverter& OpenMailbox(const std::string& rdx = "") {
@@ -277,6 +302,7 @@ TEST_F(I2cMasterTest, WithoutADeviceNothingIsSent) {
             "HID device handle not found!! You should call RCInit() and RCEnumAndOpenDevice()/RCOpenDevice() "
             "first.\r");
   EXPECT_EQ(I2CMRead(0, 4, word), 1);
+  EXPECT_EQ(I2CMRead(0, 0, nullptr), 1);  // nothing to zero-fill
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "sim/flash_model.h"
 #include "sim/register_map_model.h"
+#include "sim/rc_protocol.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
@@ -13,9 +14,9 @@ namespace ktq::sim {
 
 namespace {
 
-constexpr size_t kReportSize = 62;
-constexpr uint8_t kTransaction = 0x10;
-constexpr uint8_t kSpeed = 0x11;
+using rc::kReportSize;
+constexpr uint8_t kTransaction = rc::kI2cTransactionReport;
+constexpr uint8_t kSpeed = rc::kI2cSpeedReport;
 constexpr uint8_t kStateDone = 2;
 constexpr uint8_t kMaxData = 16;
 

@@ -4,9 +4,18 @@
 // side is refused here instead of being mirrored.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ktq::sim::rc {
+
+// Every report on the wire: 62 bytes with report ID 1; byte 1 says what the
+// report carries.
+constexpr size_t kReportSize = 62;
+constexpr uint8_t kReportId = 0x01;
+constexpr uint8_t kRcReport = 0x00;
+constexpr uint8_t kI2cTransactionReport = 0x10;
+constexpr uint8_t kI2cSpeedReport = 0x11;
 
 constexpr uint8_t kEnableRc = 0x01;
 constexpr uint8_t kDisableRc = 0x02;

@@ -10,11 +10,12 @@ namespace ktq::sim {
 
 namespace {
 
-constexpr uint8_t kReportId = 0x01;
+using rc::kI2cSpeedReport;
+using rc::kI2cTransactionReport;
+using rc::kRcReport;
+using rc::kReportId;
+
 constexpr uint8_t kPendingBit = 0x80;
-constexpr uint8_t kRcReport = 0x00;
-constexpr uint8_t kI2cTransactionReport = 0x10;
-constexpr uint8_t kI2cSpeedReport = 0x11;
 constexpr size_t kPayloadOffset = 15;
 constexpr uint8_t kHeaderLength = 12;
 constexpr uint8_t kMaxChunk = 32;

@@ -22,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "sim/rc_protocol.h"
 #include "sim/sim_registry.h"
 #include "sim/sparse_memory.h"
 
@@ -97,7 +98,7 @@ struct ConverterTiming {
   uint32_t pendingPolls = 0;             // fetches that still see the reply pending
 };
 
-using Report = std::array<uint8_t, 62>;
+using Report = std::array<uint8_t, rc::kReportSize>;
 
 struct LoggedTransfer {
   bool out;  // output report (else input report)

@@ -12,6 +12,9 @@ namespace {
 // One open device. Heap-allocated so the removal watch can hold a stable
 // pointer to its flag for as long as the watch runs.
 struct OpenDevice {
+  // The backend that opened the device serves it until it is closed, even if
+  // another one is installed meanwhile: a handle means nothing to any other.
+  const ktq::HidBackend* backend = nullptr;
   hid_device* handle = nullptr;
   void* watch = nullptr;
   std::atomic<bool> removed{false};
@@ -35,12 +38,13 @@ void OnDeviceRemoved(void* context) {
 void CloseOpenDevice() {
   if (!session.open) return;
   std::unique_ptr<OpenDevice> device = std::move(session.open);
-  session.backend->stop_removal_watch(device->watch);
-  session.backend->close(device->handle);
+  device->backend->stop_removal_watch(device->watch);
+  device->backend->close(device->handle);
 }
 
 void AdoptHandle(hid_device* handle) {
   auto device = std::make_unique<OpenDevice>();
+  device->backend = session.backend;
   device->handle = handle;
   device->watch = session.backend->start_removal_watch(handle, OnDeviceRemoved, device.get());
   session.open = std::move(device);
@@ -129,7 +133,7 @@ int32_t RCOpenDevice(uint16_t vendorId, uint16_t productId) {
     return -1;
   }
   AdoptHandle(handle);
-  session.backend->set_nonblocking(handle, 1);
+  session.open->backend->set_nonblocking(handle, 1);
   return 0;
 }
 
@@ -164,15 +168,15 @@ bool IsSupportedConverter(uint16_t vendorId, uint16_t productId) {
 bool DeviceRemoved() { return session.open && session.open->removed.load(); }
 
 int SendOutputReport(hid_device* device, const uint8_t* report) {
-  if (!device || !session.backend) return -1;
-  if (session.open && session.open->handle == device && session.open->removed.load()) return -1;
-  return session.backend->write(device, report, kReportSize);
+  const OpenDevice* open = session.open.get();
+  if (!device || !open || open->handle != device || open->removed.load()) return -1;
+  return open->backend->write(device, report, kReportSize);
 }
 
 int FetchInputReport(hid_device* device, uint8_t* report) {
-  if (!device || !session.backend) return -1;
-  if (session.open && session.open->handle == device && session.open->removed.load()) return -1;
-  return session.backend->get_input_report(device, report, kReportSize);
+  const OpenDevice* open = session.open.get();
+  if (!device || !open || open->handle != device || open->removed.load()) return -1;
+  return open->backend->get_input_report(device, report, kReportSize);
 }
 
 void SetHidBackend(const HidBackend* backend) { session.backend = backend; }

@@ -63,7 +63,9 @@ bool DeviceRemoved();
 
 // Installs the HID backend for the whole process; null leaves none (every
 // call then fails). The front end installs one before RCInit and leaves it
-// in place until after RCExit. The table must outlive its use.
+// in place until after RCExit. An open device stays with the backend that
+// opened it until it is closed; a backend installed meanwhile serves from
+// the next open on. The table must outlive its use.
 void SetHidBackend(const HidBackend* backend);
 const HidBackend* InstalledHidBackend();
 

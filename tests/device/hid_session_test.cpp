@@ -191,5 +191,35 @@ TEST_F(HidSessionTest, ClosingStopsTheWatchWithoutAReport) {
   EXPECT_EQ(Reports::removed, 0);
 }
 
+TEST_F(HidSessionTest, OpenDeviceStaysWithTheBackendThatOpenedIt) {
+  // A table that knows no device at all, installed while the converter is open.
+  static const HidBackend kNoDevices = {
+      [] { return 0; },
+      [] { return 0; },
+      [](unsigned short, unsigned short) -> hid_device_info* { return nullptr; },
+      [](hid_device_info*) {},
+      [](unsigned short, unsigned short, const wchar_t*) -> hid_device* { return nullptr; },
+      [](hid_device*) { ADD_FAILURE() << "close reached the wrong backend"; },
+      [](hid_device*, int) { return -1; },
+      [](hid_device*, const unsigned char*, size_t) { return -1; },
+      [](hid_device*, unsigned char*, size_t) { return -1; },
+      [](hid_device*, HidRemovedFn, void*) -> void* { return nullptr; },
+      [](void*) {},
+  };
+  auto& c = OpenConverter();
+  c.Memory().WriteU32(0x100, 0x04030201);
+  const HidBackend* opener = InstalledHidBackend();
+  SetHidBackend(&kNoDevices);
+
+  uint8_t out[4] = {};
+  EXPECT_EQ(RCReadRegister(0x100, 4, out), 0);
+  EXPECT_THAT(out, ::testing::ElementsAre(1, 2, 3, 4));
+  RCCloseDevice();
+  EXPECT_EQ(host.OpenHandleCount(), 0);
+  // From the next open on, the new table serves.
+  EXPECT_EQ(RCEnumAndOpenDevice(), -1);
+  SetHidBackend(opener);
+}
+
 }  // namespace
 }  // namespace ktq::testing

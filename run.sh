@@ -14,3 +14,5 @@ echo "\$ ktq --simulate list"
 build/bin/ktq --simulate list
 echo "\$ ktq --simulate read 0x20200D30 4"
 build/bin/ktq --simulate read 0x20200D30 4
+echo "\$ ktq --simulate info"
+build/bin/ktq --simulate info

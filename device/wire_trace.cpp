@@ -53,6 +53,12 @@ hid_device* TracedOpen(unsigned short vid, unsigned short pid, const wchar_t* se
   return device;
 }
 
+hid_device* TracedOpenPath(const char* path) {
+  hid_device* device = trace.inner->open_path(path);
+  if (device) Record("OPEN");
+  return device;
+}
+
 void TracedClose(hid_device* device) {
   trace.inner->close(device);
   Record("CLOSE");
@@ -110,7 +116,7 @@ void TracedStopRemovalWatch(void* token) {
 const ktq::HidBackend kTracedBackend = {
     TracedInit,  TracedExit,           TracedEnumerate, TracedFreeEnumeration,   TracedOpen,
     TracedClose, TracedSetNonblocking, TracedWrite,     TracedGetInputReport, TracedStartRemovalWatch,
-    TracedStopRemovalWatch,
+    TracedStopRemovalWatch, TracedOpenPath,
 };
 
 }  // namespace

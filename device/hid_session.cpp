@@ -191,16 +191,23 @@ void SetHidBackend(const HidBackend* backend) { session.backend = backend; }
 
 const HidBackend* InstalledHidBackend() { return session.backend; }
 
-std::vector<ConverterListing> ListSupportedConverters() {
+namespace {
+
+std::vector<ConverterListing> ListDevices(bool supportedOnly) {
   std::vector<ConverterListing> found;
   if (!session.backend) return found;
   Enumeration list(session.backend);
   for (const hid_device_info* d = list.head; d; d = d->next) {
-    if (!IsSupportedConverter(d->vendor_id, d->product_id)) continue;
+    if (supportedOnly && !IsSupportedConverter(d->vendor_id, d->product_id)) continue;
     found.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, ToUtf8(d->product_string),
                      ToUtf8(d->serial_number)});
   }
   return found;
 }
+
+}  // namespace
+
+std::vector<ConverterListing> ListSupportedConverters() { return ListDevices(true); }
+std::vector<ConverterListing> ListHidDevices() { return ListDevices(false); }
 
 }  // namespace ktq

@@ -86,4 +86,8 @@ struct ConverterListing {
 // one RCEnumAndOpenDevice opens. Needs RCInit.
 std::vector<ConverterListing> ListSupportedConverters();
 
+// Every HID device attached, supported or not (for telling a user what is
+// there when no converter is). Needs RCInit.
+std::vector<ConverterListing> ListHidDevices();
+
 }  // namespace ktq

@@ -157,6 +157,5 @@ std::string CheckOutputFile(const std::string& path, const std::vector<std::stri
 // write) warns on the first and stops after the current chunk on the second.
 enum class InterruptMode { kExit, kStopAtSafePoint, kCritical };
 void SetInterruptMode(InterruptMode mode);
-bool Interrupted();
 
 }  // namespace ktq::cli

@@ -15,8 +15,8 @@
 #include "cli/cli.h"
 #include "device/hid_session.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 #include "operations/operation_stop.h"
 
 namespace ktq::cli {
@@ -129,7 +129,6 @@ void SetInterruptMode(InterruptMode mode) {
   interruptMode.store(static_cast<int>(mode));
 }
 
-bool Interrupted() { return interrupts.load() > 0 && OperationStopRequested(); }
 
 bool ParseNumber(const std::string& text, uint64_t max, uint64_t& out) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');

@@ -7,14 +7,15 @@
 #include <cctype>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "chipdb/chip_id.h"
 #include "chipdb/register_db.h"
 #include "cli/cli.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 
 namespace ktq::cli {
 
@@ -123,6 +124,38 @@ int ListRegisters(const std::string& pattern) {
   return kExitOk;
 }
 
+// Map templates expand an index into arithmetic ("bytes 109*4 to 109*4+3");
+// a reader wants the numbers ("bytes 436 to 439").
+std::string WithArithmeticDone(std::string_view text) {
+  std::string out;
+  size_t i = 0;
+  auto number = [&text](size_t& at, uint64_t& value) {
+    const size_t start = at;
+    value = 0;
+    while (at < text.size() && at - start < 9 && std::isdigit(static_cast<unsigned char>(text[at])))
+      value = value * 10 + static_cast<uint64_t>(text[at++] - '0');
+    return at > start;
+  };
+  while (i < text.size()) {
+    size_t at = i;
+    uint64_t a = 0, b = 0, c = 0;
+    const bool wordStart = i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1]));
+    if (wordStart && number(at, a) && at < text.size() && text[at] == '*' && ++at && number(at, b)) {
+      uint64_t value = a * b;
+      size_t end = at;
+      if (end < text.size() && text[end] == '+') {
+        size_t plus = end + 1;
+        if (number(plus, c)) value += c, end = plus;
+      }
+      out += std::to_string(value);
+      i = end;
+      continue;
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
 std::string BitRange(const chipdb::FieldInfo& f) {
   return f.width == 1 ? FormatString("[%u]", f.lsb) : FormatString("[%u:%u]", f.lsb + f.width - 1, f.lsb);
 }
@@ -158,11 +191,11 @@ int ReadRegister(const std::string& name) {
   }
   std::string text = FormatString("%s at 0x%08X = 0x%08X (reset 0x%08X)\n", name.c_str(), info.address, value,
                                   info.reset);
-  text += FormatString("  %s\n", std::string(info.description).c_str());
+  text += FormatString("  %s\n", WithArithmeticDone(info.description).c_str());
   for (const chipdb::FieldInfo& f : info.fields) {
     const uint32_t v = FieldValue(value, f);
     text += FormatString("  %-7s %s = 0x%X (%u), reset 0x%X: %s\n", BitRange(f).c_str(),
-                         std::string(f.name).c_str(), v, v, f.reset, std::string(f.description).c_str());
+                         std::string(f.name).c_str(), v, v, f.reset, WithArithmeticDone(f.description).c_str());
   }
   std::fputs(text.c_str(), Out());
   return kExitOk;

@@ -19,8 +19,8 @@
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
 #include "device/hid_session.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 #include "operations/cascade_update.h"
 #include "operations/firmware_update.h"
 #include "operations/operation_stop.h"
@@ -117,7 +117,8 @@ int32_t RunWithProgress(int32_t (*update)(const char*), const std::string& path)
 int WaitForRestart(const Identity& before) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(GlobalOptions().waitSeconds);
   RCCloseDevice();
-  std::fprintf(stderr, "Waiting up to %u s for the converter to restart...\n", GlobalOptions().waitSeconds);
+  if (!GlobalOptions().quiet)
+    std::fprintf(stderr, "Waiting up to %u s for the converter to restart...\n", GlobalOptions().waitSeconds);
   auto present = [&before]() -> std::string {
     for (const auto& c : ListSupportedConverters())
       if (before.serial.empty() ? c.path == before.path : c.serial == before.serial) return c.path;
@@ -213,7 +214,8 @@ int RunUpdate(const Command& command, const std::vector<std::string>& args, int3
     return kExitDeviceError;
   }
   if (!GlobalOptions().wait) {
-    std::fputs("The new firmware runs once the converter restarts: re-plug it (or use --wait).\n", stderr);
+    if (!GlobalOptions().quiet)
+      std::fputs("The new firmware runs once the converter restarts: re-plug it (or use --wait).\n", stderr);
     return kExitOk;
   }
   return WaitForRestart(identity);

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "cli/options.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 

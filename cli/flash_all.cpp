@@ -18,7 +18,7 @@
 #include "cli/cli.h"
 #include "cli/cmd_firmware.h"
 #include "device/hid_session.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 

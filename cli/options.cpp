@@ -2,7 +2,7 @@
 // options from anywhere on the command line.
 #include "cli/options.h"
 
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 
@@ -76,7 +76,7 @@ const std::vector<OptionInfo>& OptionTable() {
       {"--serial", 0, "SERIAL", false, nullptr, "use the converter with this serial number"},
       {"--yes", 'y', nullptr, false, "flash cascade write reg", "write without asking for confirmation"},
       {"--quiet", 'q', nullptr, false, nullptr, "print only errors and the requested output"},
-      {"--json", 0, nullptr, false, "list info reg flash", "machine-readable output (reg read, reg list, flash --all)"},
+      {"--json", 0, nullptr, false, "list info reg flash", "machine-readable output (JSON, keys in the README)"},
       {"--all", 0, nullptr, false, "flash", "update every attached converter of the same chip type at once"},
       {"--wait", 0, "SECONDS", true, "flash cascade",
        "after the update, wait (default 60 s) for the converter to restart and show its new firmware version"},

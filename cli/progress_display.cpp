@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 

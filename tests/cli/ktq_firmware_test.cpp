@@ -11,6 +11,7 @@
 #include "cli/progress_display.h"
 #include "cli/sha256.h"
 #include "tests/support/ktq_run.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -60,8 +61,7 @@ class KtqFirmwareTest : public ::testing::Test {
     return at == std::string::npos ? "" : out.substr(at);
   }
 
-  std::string dir = ::testing::TempDir() + "ktqfw_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+  std::string dir = (::ktq::testing::TestDir().string() + "/");
 };
 
 std::vector<uint8_t> ToBytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }

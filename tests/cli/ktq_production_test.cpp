@@ -167,5 +167,41 @@ TEST_F(KtqProductionTest, SecondCtrlCStopsTheFlashAfterTheCurrentChunk) {
   EXPECT_THAT(lastOut, ::testing::HasSubstr(" OUT 01 00 0C 00 00 82 "));
 }
 
+TEST_F(KtqProductionTest, EveryRemainingExitStatusAndMessage) {
+  // A converter found but not opened (permissions): its node and the cure.
+  const std::string locked = Write("locked.json", R"({"devices": [{"path": "/dev/hidraw7", "open_fails": true}]})");
+  KtqRun r = Ktq("--simulate=" + locked + " info");
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err, "ktq: the converter at /dev/hidraw7 cannot be opened: most likely no permission for the hidraw "
+                   "node (ls -l /dev/hidraw7). Install the udev rule (see the README, 'Access to the converter'), "
+                   "then re-plug the converter.\n");
+
+  // A trace that cannot be written is reported, and the run is no success.
+  const std::string limited = "sh -c \"trap '' XFSZ; ulimit -f 1; exec " KTQ_BINARY_DIR "/bin/ktq --simulate --trace " +
+                              TestPath("limited.txt") + " read 0x20200D30 32\" >" + TestPath("o.txt") + " 2>" +
+                              TestPath("e.txt");
+  const int raw = std::system(limited.c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 4);
+  EXPECT_THAT(SlurpFile(TestPath("e.txt")),
+              ::testing::HasSubstr("ktq: the trace file " + TestPath("limited.txt") + " could not be written: "));
+
+  // Address 0 is read like any other.
+  r = Ktq("--simulate read 0 4");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "00000000: 00 00 00 00\n");
+
+  // -q: only the requested output and errors.
+  r = Ktq("--simulate -q flash --yes " + image);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(KtqProductionTest, RegisterDescriptionsShowNumbersNotTemplateArithmetic) {
+  const KtqRun r = Ktq("--simulate=" KTQ_SOURCE_DIR "/sim/scenarios/type6-converter.json reg read TX0_DP_AUX_WDATA3");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, ::testing::HasSubstr("  Port 0 AUX request bytes 12 to 15.\n"));
+}
+
 }  // namespace
 }  // namespace ktq::testing

@@ -72,8 +72,8 @@ void PrintManPage(std::FILE* out, const CommandTable& table) {
              "was asked for.\n.SH COMMANDS\n",
              out);
   for (const Command& c : table.All()) {
-    std::fprintf(out, ".TP\n.B %s %s\n%s\n.PP\n.nf\n%s.fi\n", c.name, Roff(c.usage).c_str(), Roff(c.summary).c_str(),
-                 Roff(c.help).c_str());
+    std::fprintf(out, ".TP\n.B %s %s\n%s\n.RS\n.nf\n%s.fi\n.RE\n", c.name, Roff(c.usage).c_str(),
+                 Roff(c.summary).c_str(), Roff(c.help).c_str());
   }
   std::fputs(".SH OPTIONS\nOptions may stand before or after the command.\n", out);
   for (const OptionInfo& o : OptionTable()) {

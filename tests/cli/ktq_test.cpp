@@ -167,4 +167,26 @@ TEST_F(KtqTest, HelpExplainsCommandsAndExitStatuses) {
   EXPECT_THAT(read.out, ::testing::StartsWith("Usage: ktq [OPTIONS] read ADDRESS LENGTH\n\nReads LENGTH bytes"));
 }
 
+// The man page and the completion come from the same tables as --help: every
+// command and every exit status is in them, and the completion works in bash.
+TEST_F(KtqTest, ManPageAndCompletionAreMadeFromTheCommandTable) {
+  const KtqRun man = Ktq("--generate=man");
+  EXPECT_EQ(man.status, 0);
+  for (const char* command : {"list", "read", "write", "info", "reg", "edid", "flash", "cascade", "tefra"})
+    EXPECT_THAT(man.out, ::testing::HasSubstr(std::string(".TP\n.B ") + command + " ")) << command;
+  for (const char* status : {"0", "1", "2", "3", "4", "130"})
+    EXPECT_THAT(man.out, ::testing::HasSubstr(std::string(".TP\n.B ") + status + "\n")) << status;
+  EXPECT_THAT(man.out, ::testing::HasSubstr("\\-\\-device PATH"));
+
+  const KtqRun completion = Ktq("--generate=bash");
+  EXPECT_EQ(completion.status, 0);
+  const std::string script = WriteScenario(completion.out);
+  const KtqRun words = ktq::testing::RunShell(
+      "bash -c 'source " + script + "; COMP_WORDS=(ktq fl); COMP_CWORD=1; _ktq; echo ${COMPREPLY[@]};"
+      " COMP_WORDS=(ktq --simulate reg \"\"); COMP_CWORD=3; _ktq; echo ${COMPREPLY[@]};"
+      " COMP_WORDS=(ktq --ser); COMP_CWORD=1; _ktq; echo ${COMPREPLY[@]}'",
+      dir);
+  EXPECT_EQ(words.out, "flash\nlist read write\n--serial\n");
+}
+
 }  // namespace

@@ -197,6 +197,18 @@ TEST_F(KtqProductionTest, EveryRemainingExitStatusAndMessage) {
   EXPECT_EQ(r.err, "");
 }
 
+// An EDID whose extension block cannot be read is still printed (the block
+// as zeros), but the run is no success and says what is missing.
+TEST_F(KtqProductionTest, PartialEdidIsPrintedAndReportedAsIncomplete) {
+  const std::string scenario = Write("edid.json", R"({"devices": [{"chip": {"type": 6},
+      "edid": {"outputs": [{"file": ")" KTQ_SOURCE_DIR R"(/sim/scenarios/edids/tv-4k.bin"}]},
+      "faults": [{"kind": "status", "command": "0x51", "address": 256, "status": 5}]}]})");
+  const KtqRun r = Ktq("--simulate=" + scenario + " edid read 1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.out, ::testing::StartsWith("00 ff ff ff ff ff ff 00"));
+  EXPECT_EQ(r.err, "ktq: 1 of 3 extension blocks could not be read; they are shown as zeros.\n");
+}
+
 TEST_F(KtqProductionTest, RegisterDescriptionsShowNumbersNotTemplateArithmetic) {
   const KtqRun r = Ktq("--simulate=" KTQ_SOURCE_DIR "/sim/scenarios/type6-converter.json reg read TX0_DP_AUX_WDATA3");
   EXPECT_EQ(r.status, 0) << r.err;

@@ -38,8 +38,11 @@ void Section(const char* name) {
 
 uint32_t ChipType() { return CurrentChipType(); }
 
-void AppendRegisterWalk(std::string& text) {
-  const std::vector<RegisterEntry>& list = RegisterList();
+}  // namespace
+
+namespace ktq::diag {
+
+void AppendRegisterWalk(std::string& text, const std::vector<RegisterEntry>& list, uint32_t chipType) {
   size_t next = 0;
   while (next < list.size()) {
     const uint32_t first = list[next].address;
@@ -48,7 +51,7 @@ void AppendRegisterWalk(std::string& text) {
     const size_t runStart = next;
     next += count;
     const uint32_t area = first >> 24;
-    if (area == kSkippedArea || (ChipType() == 6 && area == kSkippedAreaType6)) continue;
+    if (area == kSkippedArea || (chipType == 6 && area == kSkippedAreaType6)) continue;
     std::vector<uint8_t> values(4 * count);
     if (first == 0 || RCReadRegister(first, 4 * count, values.data()) != 0) {
       text += FormatString("read out the register (%06Xh) failed\r\n", first);
@@ -61,6 +64,10 @@ void AppendRegisterWalk(std::string& text) {
     }
   }
 }
+
+}  // namespace ktq::diag
+
+namespace {
 
 struct InterruptBlock {
   const char* first;
@@ -221,7 +228,7 @@ std::string DumpText(const char* version, const std::string& localTime) {
   text += FormatString("\r\n");
   Section("registers");
   text += FormatString("Register data dump...\r\n");
-  AppendRegisterWalk(text);
+  AppendRegisterWalk(text, RegisterList(), CurrentChipType());
   Section("interrupt status");
   AppendInterruptStatus(text);
   text += FormatString("\r\nRegister data dump finished\r\n");

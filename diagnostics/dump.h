@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "chipdb/register_db.h"
 
 // Writes the dump of the open converter to `path` (created or truncated),
 // with `version` as the application tool version in its header. 0, or -1
@@ -27,6 +30,12 @@ namespace ktq::diag {
 // extra spaces after the eighth; `closeLine` adds the DPCD blocks' final
 // "\r\n".
 void AppendHexBlock(std::string& text, uint32_t start, const uint8_t* bytes, uint32_t length, bool closeLine);
+
+// The register walk over `list`: runs of up to 64 registers at consecutive
+// addresses, one read each, each value as "%06Xh: 0x%08X (%d)" and an empty
+// line; runs in the 0x60 area (and the 0x70 area on chip type 6) are not
+// read. A failed run ends the walk with its message.
+void AppendRegisterWalk(std::string& text, const std::vector<RegisterEntry>& list, uint32_t chipType);
 
 // The section the dump is working on, for front ends that show progress:
 // called with a short name ("registers", "memory", ...) as each section

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "chipdb/chip_id.h"
+#include "chipdb/register_db.h"
 #include "cli/cli.h"
 #include "device/hid_session.h"
+#include "device/rc_command.h"
 #include "diagnostics/dump.h"
 #include "diagnostics/report_callbacks.h"
 
@@ -82,6 +84,13 @@ bool MakeTemporary(const std::string& path, std::string& temporary) {
   return true;
 }
 
+// Whether the converter is still there once the dump is done: the removal
+// report comes from another thread and may lag, so ask the chip itself.
+bool StillAnswering() {
+  uint8_t dateCode[4] = {};
+  return !DeviceRemoved() && RCReadRegister(chipdb::kChipDateCodeAddress, sizeof dateCode, dateCode) == 0;
+}
+
 int RunDump(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError(kDump, "dump takes one OUT.txt");
   const std::string& out = args[0];
@@ -114,7 +123,7 @@ int RunDump(const std::vector<std::string>& args) {
     std::fprintf(stderr, "ktq: cannot replace %s: %s\n", out.c_str(), std::strerror(errno));
     unlink(temporary.c_str());
     status = kExitDeviceError;
-  } else if (DeviceRemoved()) {
+  } else if (!StillAnswering()) {
     std::fprintf(stderr, "ktq: the converter went away during the dump; %s shows which reads failed\n", out.c_str());
     status = kExitDeviceError;
   }

@@ -35,16 +35,20 @@ void PrintUsage() {
       kProgram, ktq::frontend::kBackendOptionsHelp);
 }
 
+// True when the toolkit has somewhere to draw: a display, or a platform
+// named explicitly (QT_QPA_PLATFORM, -platform).
+bool HasDisplay(int argc, char** argv) {
+  for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    if (!qEnvironmentVariableIsEmpty(v)) return true;
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "-platform") return true;
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes the toolkit's own options out of argv
-  QApplication::setApplicationName(kProgram);
-  QApplication::setApplicationVersion(KTQ_APP_VERSION);
-  QApplication::setDesktopFileName(CASCADE_BUILD ? "ktq-update-cascade" : "ktq-update");
-  QApplication::setWindowIcon(QIcon::fromTheme("ktq-update", QIcon(":/ktq-update.png")));
-
-  ktq::frontend::BackendOptions options;
+  // Help and version work without a display.
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -55,6 +59,20 @@ int main(int argc, char** argv) {
       std::printf("%s %s\n", kProgram, KTQ_APP_VERSION);
       return 0;
     }
+  }
+  if (!HasDisplay(argc, argv)) {
+    std::fprintf(stderr, "%s: no display to show the window on; 'ktq --help' is the command line.\n", kProgram);
+    return kExitSetup;
+  }
+  QApplication app(argc, argv);  // takes the toolkit's own options out of argv
+  QApplication::setApplicationName(kProgram);
+  QApplication::setApplicationVersion(KTQ_APP_VERSION);
+  QApplication::setDesktopFileName(CASCADE_BUILD ? "ktq-update-cascade" : "ktq-update");
+  QApplication::setWindowIcon(QIcon::fromTheme("ktq-update", QIcon(":/ktq-update.png")));
+
+  ktq::frontend::BackendOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
     std::string error;
     const auto taken = ktq::frontend::TakeBackendOption(argc, argv, i, options, error);
     if (taken == ktq::frontend::OptionResult::taken) continue;

@@ -127,6 +127,7 @@ TEST_F(WindowTest, CascadeWindowOpensUpdatesSavesTheLogAndQuits) {
   ASSERT_TRUE(finished.wait(60000));
   EXPECT_EQ(panelTitle, "Save embedded Tefra log file");
   EXPECT_EQ(alerts.size(), 2u);
+  ASSERT_TRUE(std::filesystem::exists(TestPath("log.bin"))) << Text("msgText");
   EXPECT_EQ(std::filesystem::file_size(TestPath("log.bin")), 68u);
   EXPECT_EQ(Enabled(), kAll);
 

@@ -63,7 +63,7 @@ void PrintCommandHelp(std::FILE* out, const Command& c) {
 }
 
 void PrintManPage(std::FILE* out, const CommandTable& table) {
-  std::fputs(".TH KTQ 1 \"\" \"ktq " KTQ_VERSION "\" \"User Commands\"\n"
+  std::fputs(".TH KTQ 1 \"\" \"ktq " KTQ_TOOL_VERSION "\" \"User Commands\"\n"
              ".SH NAME\nktq \\- service USB converters built on the KTQ chip family\n"
              ".SH SYNOPSIS\n.B ktq\n[\\fIOPTIONS\\fR] \\fICOMMAND\\fR [\\fIARGUMENTS\\fR]\n"
              ".SH DESCRIPTION\nIdentifies the converter's chip, updates its firmware and the firmware of its "

@@ -4,17 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
 #include "cli/options.h"
 #include "device/hid_session.h"
-#include "device/hidapi_backend.h"
-#include "device/wire_trace.h"
+#include "frontend/backend_setup.h"
 #include "report/report_callbacks.h"
-#include "sim/scenario.h"
 
 namespace ktq::cli {
 
@@ -57,28 +54,14 @@ int RunWithDevice(const Command& command, const std::vector<std::string>& args) 
       return kExitUsage;
     }
   }
-  std::unique_ptr<ktq::sim::VirtualHost> host;
-  if (options.simulate) {
-    host = std::make_unique<ktq::sim::VirtualHost>();
-    std::string error;
-    const bool loaded = options.scenario.empty()
-                            ? ktq::sim::LoadScenarioText(ktq::sim::DefaultScenarioText(), *host, error)
-                            : ktq::sim::LoadScenarioFile(options.scenario, *host, error);
-    if (!loaded) {
-      std::fprintf(stderr, "ktq: scenario: %s\n", error.c_str());
-      return kExitSetup;
-    }
-    host->Install();
-  } else {
-    ktq::SetHidBackend(&ktq::HidapiBackend());
-  }
-  if (options.traceGiven) {
-    std::string error;
-    if (!ktq::StartWireTrace(options.trace, error)) {
-      std::fprintf(stderr, "ktq: %s\n", error.c_str());
-      if (host) host->Uninstall();
-      return kExitSetup;
-    }
+  ktq::frontend::BackendOptions backendOptions;
+  backendOptions.simulate = options.simulate;
+  backendOptions.scenario = options.scenario;
+  backendOptions.trace = options.trace;
+  ktq::frontend::BackendSetup backend;
+  if (std::string error; !backend.Start(backendOptions, error)) {
+    std::fprintf(stderr, "ktq: %s\n", error.c_str());
+    return kExitSetup;
   }
   int status = kExitSetup;
   if (RCInit() == 0) {
@@ -89,13 +72,10 @@ int RunWithDevice(const Command& command, const std::vector<std::string>& args) 
   }
   RCExit();
   RCSetCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-  std::string traceError;
-  if (!ktq::StopWireTrace(&traceError)) {
+  if (std::string traceError; !backend.Stop(&traceError)) {
     std::fprintf(stderr, "ktq: %s\n", traceError.c_str());
     if (status == kExitOk) status = kExitSetup;
   }
-  if (host) host->Uninstall();
-  ktq::SetHidBackend(nullptr);
   return status;
 }
 
@@ -132,7 +112,7 @@ int main(int argc, char** argv) {
     if (GlobalOptions().generate == "man") PrintManPage(Out(), table);
     else PrintBashCompletion(Out(), table);
   } else if (GlobalOptions().version) {
-    std::fputs("ktq " KTQ_VERSION "\n", Out());
+    std::fputs("ktq " KTQ_TOOL_VERSION "\n", Out());
   } else if (GlobalOptions().help) {
     if (parsed.command) PrintCommandHelp(Out(), *parsed.command);
     else PrintHelp(Out(), table);

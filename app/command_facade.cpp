@@ -1,7 +1,7 @@
 #include "app/command_facade.h"
 
 #include "device/hid_session.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 
 SharedCommandSlot sharedCommand;
 

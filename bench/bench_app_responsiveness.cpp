@@ -34,7 +34,7 @@
 #include "bench/bench_support.h"
 #include "chipdb/chip_id.h"
 #include "device/hid_session.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "operations/firmware_update.h"
 #include "sim/scenario.h"
 #include "sim/virtual_host.h"

@@ -8,8 +8,8 @@
 
 #include "cli/cli.h"
 #include "device/hid_session.h"
-#include "diagnostics/report_callbacks.h"
 #include "frontend/backend_setup.h"
+#include "report/report_callbacks.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "device/hid_session.h"
 #include "device/hidapi_backend.h"
 #include "device/wire_trace.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "sim/scenario.h"
 
 namespace {

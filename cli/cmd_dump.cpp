@@ -48,13 +48,20 @@ bool terminal = false;
 // The temporary file, removed if the run is interrupted.
 char pendingPath[4096] = {};
 
+// On a terminal the section being read follows the open message line
+// ("Dump register/memory... [memory]") and is wiped when the next message
+// arrives; elsewhere only the messages are written.
+std::string openLine;
+
 void Message(const char* text) {
-  if (terminal) std::fputs("\r\033[K", stderr);
+  if (terminal) std::fputs(("\r\033[K" + openLine).c_str(), stderr);
   std::fputs(text, stderr);
+  openLine += text;
+  if (!openLine.empty() && openLine.back() == '\n') openLine.clear();
 }
 
 void ShowSection(const char* section) {
-  if (terminal) std::fprintf(stderr, "\r\033[Kdump: reading %s...", section);
+  if (terminal) std::fprintf(stderr, "\r\033[K%s[%s]", openLine.c_str(), section);
 }
 
 void Removed() { std::fputs("\nDevice removed.\n", stderr); }

@@ -2,6 +2,7 @@
 // virtual converter with --simulate), the optional wire trace and the report
 // slots, then runs one command from the table.
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "device/wire_trace.h"
 #include "diagnostics/report_callbacks.h"
 #include "sim/scenario.h"
+#include "sim/simulation_file.h"
 
 namespace {
 
@@ -20,8 +22,9 @@ using namespace ktq::cli;
 struct GlobalOptions {
   bool help = false;
   bool simulate = false;
-  std::string scenario;  // empty: the built-in default scenario
+  std::string scenario;  // empty: the built-in default scenario; else a scenario or a trace to replay
   std::string trace;
+  std::string replaySpeed;  // empty: as fast as possible
 };
 
 const char kGlobalHelp[] =
@@ -29,12 +32,18 @@ const char kGlobalHelp[] =
     "  --simulate[=SCENARIO.json]  use the virtual converter instead of attached\n"
     "                              devices; without a file, one converter with a\n"
     "                              type-5 chip identity\n"
+    "  --simulate=TRACE            replay a wire trace (--trace; plain, gzip or xz) as\n"
+    "                              the converter it recorded; the first request\n"
+    "                              that differs from the recording ends the replay\n"
+    "  --replay-speed=FACTOR       replay the trace's timing, FACTOR times as fast\n"
+    "                              (1: as recorded); default: as fast as possible\n"
     "  --trace FILE                record every HID transfer to FILE\n"
     "  -h, --help                  show this help (after a command: its help)\n"
     "\n"
     "Exit status:\n"
     "  0  success\n"
-    "  1  the device reported a failure (its result is printed in hex)\n"
+    "  1  the device reported a failure (its result is printed in hex), or a\n"
+    "     replayed trace ended because the host departed from it\n"
     "  2  bad command line\n"
     "  3  no supported converter found, or it could not be opened\n"
     "  4  the HID layer, the scenario file or the trace file could not be set up\n";
@@ -62,24 +71,50 @@ void PrintText(const char* text) {
 }
 void PrintRemoved() { std::fputs("Device removed.\n", stderr); }
 
+void PrintReplayMessage(const std::string& message) { std::fprintf(stderr, "ktq: replay: %s\n", message.c_str()); }
+
+// --simulate with a scenario (or none) or a trace to replay, installed.
+bool SetUpSimulation(const GlobalOptions& options, ktq::sim::Simulation& simulation) {
+  std::string error;
+  bool loaded = true;
+  if (options.scenario.empty()) {
+    simulation.host = std::make_unique<ktq::sim::VirtualHost>();
+    loaded = ktq::sim::LoadScenarioText(ktq::sim::DefaultScenarioText(), *simulation.host, error);
+    error = "scenario: " + error;
+  } else {
+    loaded = ktq::sim::LoadSimulationFile(options.scenario, simulation, error);
+  }
+  if (!loaded) {
+    std::fprintf(stderr, "ktq: %s\n", error.c_str());
+    return false;
+  }
+  if (!options.replaySpeed.empty()) {
+    char* end = nullptr;
+    const double speed = std::strtod(options.replaySpeed.c_str(), &end);
+    if (!simulation.replay || *end || !(speed > 0 && speed < 1e6)) {
+      std::fprintf(stderr, "ktq: --replay-speed needs --simulate=TRACE and a factor above 0 (1: as recorded)\n");
+      return false;
+    }
+    simulation.replay->SetSpeed(speed);
+  }
+  if (simulation.replay) simulation.replay->SetMessageSink(PrintReplayMessage);
+  simulation.Install();
+  return true;
+}
+
+// After a replayed command: a replay that ended early fails the run even if
+// the command did not notice; recorded traffic left over is said.
+int FinishReplay(const ktq::sim::TraceReplay& replay, int status) {
+  if (const std::string unused = replay.UnusedTraffic(); !unused.empty()) PrintReplayMessage(unused);
+  return !replay.Divergence().empty() && status == kExitOk ? kExitDeviceError : status;
+}
+
 // Runs `command` with the HID layer up; the backend and the trace are set up
 // around it and torn down in reverse order.
 int RunWithDevice(const GlobalOptions& options, const Command& command, const std::vector<std::string>& args) {
-  std::unique_ptr<ktq::sim::VirtualHost> host;
-  if (options.simulate) {
-    host = std::make_unique<ktq::sim::VirtualHost>();
-    std::string error;
-    const bool loaded = options.scenario.empty()
-                            ? ktq::sim::LoadScenarioText(ktq::sim::DefaultScenarioText(), *host, error)
-                            : ktq::sim::LoadScenarioFile(options.scenario, *host, error);
-    if (!loaded) {
-      std::fprintf(stderr, "ktq: scenario: %s\n", error.c_str());
-      return kExitSetup;
-    }
-    host->Install();
-  } else {
-    ktq::SetHidBackend(&ktq::HidapiBackend());
-  }
+  ktq::sim::Simulation simulation;
+  if (options.simulate && !SetUpSimulation(options, simulation)) return kExitSetup;
+  if (!options.simulate) ktq::SetHidBackend(&ktq::HidapiBackend());
   if (!options.trace.empty()) {
     std::string error;
     if (!ktq::StartWireTrace(options.trace, error)) {
@@ -96,8 +131,9 @@ int RunWithDevice(const GlobalOptions& options, const Command& command, const st
   }
   RCExit();
   RCSetCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (simulation.replay) status = FinishReplay(*simulation.replay, status);
   ktq::StopWireTrace();
-  if (host) host->Uninstall();
+  simulation.Uninstall();
   ktq::SetHidBackend(nullptr);
   return status;
 }
@@ -120,6 +156,11 @@ int main(int argc, char** argv) {
       options.simulate = true;
       options.scenario = arg.substr(11);
       if (options.scenario.empty()) return GlobalUsageError("--simulate= needs a scenario file");
+    } else if (arg.rfind("--replay-speed=", 0) == 0) {
+      options.replaySpeed = arg.substr(15);
+    } else if (arg == "--replay-speed") {
+      if (i + 1 >= argc) return GlobalUsageError("--replay-speed needs a factor");
+      options.replaySpeed = argv[++i];
     } else if (arg == "--trace") {
       if (i + 1 >= argc) return GlobalUsageError("--trace needs a file");
       options.trace = argv[++i];

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "device/hid_session.h"
+#include "device/wire_trace_format.h"
 
 namespace {
 
@@ -20,24 +21,39 @@ struct TraceState {
 
 TraceState trace;
 
-void Record(const char* word, const unsigned char* bytes = nullptr) {
+void Record(ktq::TraceEntry entry) {
   std::lock_guard<std::mutex> lock(trace.mutex);
   if (!trace.file) return;
-  const auto us =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - trace.start).count();
-  char line[32 + 3 * ktq::kReportSize];
-  int used = std::snprintf(line, 32, "%lld %s", static_cast<long long>(us), word);
-  if (bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < ktq::kReportSize; ++i) {
-      line[used++] = ' ';
-      line[used++] = digits[bytes[i] >> 4];
-      line[used++] = digits[bytes[i] & 0x0F];
-    }
-  }
-  line[used++] = '\n';
-  std::fwrite(line, 1, static_cast<size_t>(used), trace.file);
+  entry.micros = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - trace.start).count());
+  const std::string line = ktq::FormatTraceLine(entry) + '\n';
+  std::fwrite(line.data(), 1, line.size(), trace.file);
   std::fflush(trace.file);
+}
+
+void Record(ktq::TraceWord word, const unsigned char* bytes = nullptr) {
+  ktq::TraceEntry entry;
+  entry.word = word;
+  if (bytes) std::memcpy(entry.report.data(), bytes, entry.report.size());
+  Record(std::move(entry));
+}
+
+// What the OPEN line names: hid_open takes the first device with these IDs
+// in enumeration order, so that is the one the enumeration shows first.
+ktq::TraceDevice OpenedDevice(unsigned short vid, unsigned short pid) {
+  ktq::TraceDevice device;
+  device.vendorId = vid;
+  device.productId = pid;
+  hid_device_info* list = trace.inner->enumerate(vid, pid);
+  for (const hid_device_info* d = list; d; d = d->next) {
+    if (d->vendor_id != vid || d->product_id != pid) continue;
+    device.path = d->path ? d->path : "";
+    device.serial = ktq::Utf8FromWide(d->serial_number);
+    device.product = ktq::Utf8FromWide(d->product_string);
+    break;
+  }
+  trace.inner->free_enumeration(list);
+  return device;
 }
 
 int TracedInit() { return trace.inner->init(); }
@@ -49,19 +65,25 @@ void TracedFreeEnumeration(hid_device_info* devices) { trace.inner->free_enumera
 
 hid_device* TracedOpen(unsigned short vid, unsigned short pid, const wchar_t* serial) {
   hid_device* device = trace.inner->open(vid, pid, serial);
-  if (device) Record("OPEN");
+  if (device) {
+    ktq::TraceEntry entry;
+    entry.word = ktq::TraceWord::kOpen;
+    entry.device = OpenedDevice(vid, pid);
+    Record(std::move(entry));
+  }
   return device;
 }
 
 void TracedClose(hid_device* device) {
   trace.inner->close(device);
-  Record("CLOSE");
+  Record(ktq::TraceWord::kClose);
 }
 
 int TracedSetNonblocking(hid_device* device, int nonblock) { return trace.inner->set_nonblocking(device, nonblock); }
 
 // A transfer's line: the report on success, the failure word otherwise.
-int RecordTransfer(int result, size_t length, const unsigned char* data, const char* word, const char* failWord) {
+int RecordTransfer(int result, size_t length, const unsigned char* data, ktq::TraceWord word,
+                   ktq::TraceWord failWord) {
   if (result > 0 && length == ktq::kReportSize)
     Record(word, data);
   else
@@ -70,11 +92,11 @@ int RecordTransfer(int result, size_t length, const unsigned char* data, const c
 }
 
 int TracedWrite(hid_device* device, const unsigned char* data, size_t length) {
-  return RecordTransfer(trace.inner->write(device, data, length), length, data, "OUT", "OUT-FAIL");
+  return RecordTransfer(trace.inner->write(device, data, length), length, data, ktq::TraceWord::kOut, ktq::TraceWord::kOutFail);
 }
 
 int TracedGetInputReport(hid_device* device, unsigned char* data, size_t length) {
-  return RecordTransfer(trace.inner->get_input_report(device, data, length), length, data, "IN", "IN-FAIL");
+  return RecordTransfer(trace.inner->get_input_report(device, data, length), length, data, ktq::TraceWord::kIn, ktq::TraceWord::kInFail);
 }
 
 // The wrapped watch: records the removal, then passes it on.
@@ -86,7 +108,7 @@ struct TracedWatch {
 
 void TracedRemoved(void* context) {
   auto* watch = static_cast<TracedWatch*>(context);
-  Record("REMOVED");
+  Record(ktq::TraceWord::kRemoved);
   watch->onRemoved(watch->context);
 }
 

@@ -11,7 +11,7 @@
 #include "device/hid_session.h"
 #include "device/hidapi_backend.h"
 #include "device/wire_trace.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "sim/scenario.h"
 #include "sim/simulation_file.h"
 

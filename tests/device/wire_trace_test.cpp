@@ -39,7 +39,7 @@ class WireTraceTest : public SimFixture {
     return lines;
   }
 
-  std::string path = TestPath("trace.txt");
+  std::string path = ::ktq::testing::TestPath("trace.txt");
 };
 
 TEST_F(WireTraceTest, RecordsOpenTransfersFailuresRemovalAndClose) {

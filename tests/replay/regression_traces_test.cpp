@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct TraceCase {
   const char* scenario;   // relative to the source tree; used when recording
   const char* arguments;  // {dir}: the test's own folder
 };
+
+void PrintTo(const TraceCase& c, std::ostream* os) { *os << c.name << ": ktq " << c.arguments; }
 
 const TraceCase kCases[] = {
     {"info", "sim/scenarios/type5-converter.json", "info"},

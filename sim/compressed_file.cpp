@@ -19,7 +19,7 @@ bool StartsWith(const std::string& data, const unsigned char* magic, size_t size
   return data.size() >= size && std::memcmp(data.data(), magic, size) == 0;
 }
 
-bool ExpandXz(const std::string& data, std::string& text, std::string& error) {
+bool ExpandXz(const std::string& data, std::string& text, std::string& error, size_t limit) {
   lzma_stream stream = LZMA_STREAM_INIT;
   if (lzma_stream_decoder(&stream, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK) {
     error = "cannot start the xz decoder";
@@ -34,16 +34,16 @@ bool ExpandXz(const std::string& data, std::string& text, std::string& error) {
     stream.avail_out = sizeof buffer;
     ret = lzma_code(&stream, LZMA_FINISH);
     text.append(reinterpret_cast<char*>(buffer), sizeof buffer - stream.avail_out);
-    if (text.size() > kMaxExpandedSize) ret = LZMA_MEMLIMIT_ERROR;
+    if (text.size() > limit) ret = LZMA_MEMLIMIT_ERROR;
   }
   lzma_end(&stream);
   if (ret == LZMA_STREAM_END) return true;
-  error = ret == LZMA_MEMLIMIT_ERROR ? "expands beyond " + std::to_string(kMaxExpandedSize >> 20) + " MiB"
+  error = ret == LZMA_MEMLIMIT_ERROR ? "expands beyond " + std::to_string(limit) + " bytes"
                                      : "damaged xz data";
   return false;
 }
 
-bool ExpandGzip(const std::string& data, std::string& text, std::string& error) {
+bool ExpandGzip(const std::string& data, std::string& text, std::string& error, size_t limit) {
   z_stream stream{};
   // 16 + window bits: a gzip header and trailer, checked.
   if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) {
@@ -59,23 +59,23 @@ bool ExpandGzip(const std::string& data, std::string& text, std::string& error) 
     stream.avail_out = sizeof buffer;
     ret = inflate(&stream, Z_NO_FLUSH);
     text.append(reinterpret_cast<char*>(buffer), sizeof buffer - stream.avail_out);
-    if (text.size() > kMaxExpandedSize) ret = Z_MEM_ERROR;
+    if (text.size() > limit) ret = Z_MEM_ERROR;
     // No progress with input left means the stream is cut short.
     if (ret == Z_BUF_ERROR) break;
   }
   inflateEnd(&stream);
   if (ret == Z_STREAM_END) return true;
-  error = ret == Z_MEM_ERROR ? "expands beyond " + std::to_string(kMaxExpandedSize >> 20) + " MiB"
+  error = ret == Z_MEM_ERROR ? "expands beyond " + std::to_string(limit) + " bytes"
                              : "damaged gzip data";
   return false;
 }
 
 }  // namespace
 
-bool ExpandIfCompressed(const std::string& data, std::string& text, std::string& error) {
+bool ExpandIfCompressed(const std::string& data, std::string& text, std::string& error, size_t limit) {
   text.clear();
-  if (StartsWith(data, kXzMagic, sizeof kXzMagic)) return ExpandXz(data, text, error);
-  if (StartsWith(data, kGzipMagic, sizeof kGzipMagic)) return ExpandGzip(data, text, error);
+  if (StartsWith(data, kXzMagic, sizeof kXzMagic)) return ExpandXz(data, text, error, limit);
+  if (StartsWith(data, kGzipMagic, sizeof kGzipMagic)) return ExpandGzip(data, text, error, limit);
   text = data;
   return true;
 }

@@ -18,8 +18,10 @@ constexpr size_t kMaxExpandedSize = size_t{256} << 20;
 // cannot be read.
 bool ReadPossiblyCompressedFile(const std::string& path, std::string& text, std::string& error);
 
-// `data` decompressed as ReadPossiblyCompressedFile does, without the file.
-bool ExpandIfCompressed(const std::string& data, std::string& text, std::string& error);
+// `data` decompressed as ReadPossiblyCompressedFile does, without the file;
+// more than `limit` bytes expanded is an error.
+bool ExpandIfCompressed(const std::string& data, std::string& text, std::string& error,
+                        size_t limit = kMaxExpandedSize);
 
 // Writes `text` xz-compressed to `path`.
 bool WriteXzFile(const std::string& path, const std::string& text, std::string& error);

@@ -19,7 +19,7 @@
 #include "device/hid_session.h"
 #include "device/rc_command.h"
 #include "diagnostics/dump.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 
 namespace ktq::cli {
 

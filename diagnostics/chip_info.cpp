@@ -5,7 +5,7 @@
 
 #include "chipdb/chip_id.h"
 #include "chipdb/register_db.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "diagnostics/register_access.h"
 
 namespace {

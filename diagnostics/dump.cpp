@@ -11,11 +11,11 @@
 #include "device/rc_timing.h"
 #include "diagnostics/chip_info.h"
 #include "diagnostics/edid_reader.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "diagnostics/host_info.h"
 #include "diagnostics/link_status.h"
 #include "diagnostics/register_access.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "diagnostics/tx_hpd_state.h"
 
 namespace {

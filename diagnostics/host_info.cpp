@@ -3,7 +3,7 @@
 #include <fstream>
 #include <string_view>
 
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::diag {
 

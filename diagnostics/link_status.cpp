@@ -10,7 +10,7 @@
 #include "chipdb/chip_id.h"
 #include "chipdb/register_db.h"
 #include "device/rc_timing.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "diagnostics/link_status.h"
 #include "diagnostics/link_tables.h"
 #include "diagnostics/register_access.h"

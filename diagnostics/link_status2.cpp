@@ -9,7 +9,7 @@
 
 #include "device/rc_command.h"
 #include "device/rc_timing.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "diagnostics/link_status.h"
 #include "diagnostics/link_tables.h"
 #include "diagnostics/port_record.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "diagnostics/register_access.h"
 
 namespace {

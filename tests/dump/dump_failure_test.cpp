@@ -9,7 +9,7 @@
 #include "chipdb/register_db.h"
 #include "device/rc_command.h"
 #include "diagnostics/dump.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "tests/dump/dump_fixture.h"
 #include "tests/support/ktq_run.h"
 

@@ -42,6 +42,7 @@ const TraceCase kCases[] = {
     {"cascade", "sim/scenarios/cascade-type5.json", "cascade {dir}/image.fullrom"},
     {"tefra", "sim/scenarios/cascade-type5.json", "tefra {dir}/tefra.bin"},
     {"edid_read", "sim/scenarios/edid-displays.json", "edid read 0"},
+    {"dump", "sim/scenarios/type5-converter.json", "dump {dir}/dump.txt"},
 };
 
 const std::string kTraceDir = KTQ_SOURCE_DIR "/tests/replay/traces/";

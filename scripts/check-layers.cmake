@@ -5,11 +5,11 @@ cmake_minimum_required(VERSION 3.25)
 #
 # Layers, lowest first; folders of the same rank sit side by side and must not
 # include each other.
-set(layers report device chipdb i2c "operations diagnostics" "cli app")
+set(layers report device chipdb i2c "operations diagnostics" frontend "cli app")
 # Folders beside the layers that no library layer may include; the front ends
 # may use the virtual converter for their demo mode.
 set(outside sim tools tests bench fuzz)
-set(front_ends cli app)
+set(front_ends frontend cli app)
 
 set(rank 0)
 foreach(entry IN LISTS layers)

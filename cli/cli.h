@@ -48,7 +48,8 @@ struct Options {
   bool help = false;
   bool version = false;
   bool simulate = false;
-  std::string scenario;  // empty: the built-in default scenario
+  std::string scenario;     // empty: the built-in default scenario; else a scenario or a trace to replay
+  std::string replaySpeed;  // empty: a replay runs as fast as the host asks
   std::string trace;
   bool traceGiven = false;
   std::string device;  // --device PATH

@@ -12,6 +12,7 @@
 #include "device/hid_session.h"
 #include "frontend/backend_setup.h"
 #include "report/report_callbacks.h"
+#include "sim/trace_replay.h"
 
 namespace ktq::cli {
 
@@ -33,6 +34,14 @@ void PrintRemoved() { std::fputs("Device removed.\n", stderr); }
 int GlobalUsageError(const std::string& message) {
   std::fprintf(stderr, "ktq: %s\nTry 'ktq --help'.\n", message.c_str());
   return kExitUsage;
+}
+
+// After a replayed command: a replay that ended early fails the run even if
+// the command did not notice; recorded traffic left over is said.
+int FinishReplay(const ktq::sim::TraceReplay& replay, int status) {
+  if (const std::string unused = replay.UnusedTraffic(); !unused.empty())
+    std::fprintf(stderr, "ktq: replay: %s\n", unused.c_str());
+  return !replay.Divergence().empty() && status == kExitOk ? kExitDeviceError : status;
 }
 
 // Runs `command` with the HID layer up; the backend and the trace are set up
@@ -58,6 +67,7 @@ int RunWithDevice(const Command& command, const std::vector<std::string>& args) 
   backendOptions.simulate = options.simulate;
   backendOptions.scenario = options.scenario;
   backendOptions.trace = options.trace;
+  backendOptions.replaySpeed = options.replaySpeed;
   ktq::frontend::BackendSetup backend;
   if (std::string error; !backend.Start(backendOptions, error)) {
     std::fprintf(stderr, "ktq: %s\n", error.c_str());
@@ -72,6 +82,7 @@ int RunWithDevice(const Command& command, const std::vector<std::string>& args) 
   }
   RCExit();
   RCSetCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (const ktq::sim::TraceReplay* replay = backend.Replay()) status = FinishReplay(*replay, status);
   if (std::string traceError; !backend.Stop(&traceError)) {
     std::fprintf(stderr, "ktq: %s\n", traceError.c_str());
     if (status == kExitOk) status = kExitSetup;

@@ -30,6 +30,9 @@ bool Apply(const OptionInfo& o, const std::string& value, bool hasValue, std::st
     options.simulate = true;
     if (hasValue && value.empty()) return (error = "--simulate= needs a scenario file"), false;
     options.scenario = value;
+  } else if (name == "--replay-speed") {
+    if (value.empty()) return (error = "--replay-speed needs a factor"), false;
+    options.replaySpeed = value;
   } else if (name == "--trace") {
     if (value.empty()) return (error = "--trace needs a file name"), false;
     options.trace = value;
@@ -82,7 +85,10 @@ const std::vector<OptionInfo>& OptionTable() {
        "after the update, wait (default 60 s) for the converter to restart and show its new firmware version"},
       {"--raw", 0, nullptr, false, "edid", "edid read: write the EDID bytes instead of the text"},
       {"--simulate", 0, "SCENARIO.json", true, nullptr,
-       "use the virtual converter instead of attached devices (default: one type-5 converter)"},
+       "use the virtual converter instead of attached devices (default: one type-5 converter); "
+       "a wire trace (--trace, plain, gzip or xz) replays as the converter it recorded"},
+      {"--replay-speed", 0, "FACTOR", false, nullptr,
+       "with --simulate=TRACE: keep the trace's timing, FACTOR times as fast (1: as recorded)"},
       {"--trace", 0, "FILE", false, nullptr, "record every HID transfer to FILE"},
       {"--version", 0, nullptr, false, nullptr, "print the program version"},
       {"--help", 'h', nullptr, false, nullptr, "show this help (after a command: its help)"},

@@ -55,31 +55,6 @@ std::vector<uint16_t> ParseFamilies() {
   return families;
 }
 
-std::string ToUtf8(const wchar_t* text) {
-  std::string out;
-  if (!text) return out;
-  for (; *text; ++text) {
-    auto c = static_cast<uint32_t>(*text);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // Owns an enumeration list for the duration of one walk.
 struct Enumeration {
   const ktq::HidBackend* backend;
@@ -187,6 +162,31 @@ int FetchInputReport(hid_device* device, uint8_t* report) {
   return open->backend->get_input_report(device, report, kReportSize);
 }
 
+std::string Utf8FromWide(const wchar_t* text) {
+  std::string out;
+  if (!text) return out;
+  for (; *text; ++text) {
+    auto c = static_cast<uint32_t>(*text);
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 void SetHidBackend(const HidBackend* backend) { session.backend = backend; }
 
 const HidBackend* InstalledHidBackend() { return session.backend; }
@@ -199,8 +199,8 @@ std::vector<ConverterListing> ListDevices(bool supportedOnly) {
   Enumeration list(session.backend);
   for (const hid_device_info* d = list.head; d; d = d->next) {
     if (supportedOnly && !IsSupportedConverter(d->vendor_id, d->product_id)) continue;
-    found.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, ToUtf8(d->product_string),
-                     ToUtf8(d->serial_number)});
+    found.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, Utf8FromWide(d->product_string),
+                     Utf8FromWide(d->serial_number)});
   }
   return found;
 }

@@ -74,6 +74,10 @@ bool DeviceRemoved();
 void SetHidBackend(const HidBackend* backend);
 const HidBackend* InstalledHidBackend();
 
+// A hidapi text (wchar_t, UTF-32 on this platform) as UTF-8; invalid code
+// points become U+FFFD. Null gives "".
+std::string Utf8FromWide(const wchar_t* text);
+
 struct ConverterListing {
   std::string path;
   uint16_t vendorId = 0;

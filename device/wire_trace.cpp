@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "device/hid_session.h"
+#include "device/wire_trace_format.h"
 
 namespace {
 
@@ -26,26 +27,42 @@ struct TraceState {
 
 TraceState trace;
 
-void Record(const char* word, const unsigned char* bytes = nullptr) {
+void Record(ktq::TraceEntry entry) {
   std::lock_guard<std::mutex> lock(trace.mutex);
   if (!trace.file) return;
-  const auto us =
-      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - trace.start).count();
-  char line[32 + 3 * ktq::kReportSize];
-  int used = std::snprintf(line, 32, "%lld %s", static_cast<long long>(us), word);
-  if (bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    for (size_t i = 0; i < ktq::kReportSize; ++i) {
-      line[used++] = ' ';
-      line[used++] = digits[bytes[i] >> 4];
-      line[used++] = digits[bytes[i] & 0x0F];
-    }
-  }
-  line[used++] = '\n';
-  if (std::fwrite(line, 1, static_cast<size_t>(used), trace.file) != static_cast<size_t>(used) ||
-      std::fflush(trace.file) != 0) {
+  entry.micros = static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - trace.start).count());
+  const std::string line = ktq::FormatTraceLine(entry) + '\n';
+  if (std::fwrite(line.data(), 1, line.size(), trace.file) != line.size() || std::fflush(trace.file) != 0) {
     if (trace.writeError == 0) trace.writeError = errno != 0 ? errno : EIO;
   }
+}
+
+void Record(ktq::TraceWord word, const unsigned char* bytes = nullptr) {
+  ktq::TraceEntry entry;
+  entry.word = word;
+  if (bytes) std::memcpy(entry.report.data(), bytes, entry.report.size());
+  Record(std::move(entry));
+}
+
+// What the OPEN line names: the first enumerated device that `opened`
+// accepts. hid_open takes the first device with its IDs in enumeration
+// order, so that is the one the enumeration shows first.
+template <typename Predicate>
+ktq::TraceDevice OpenedDevice(Predicate opened) {
+  ktq::TraceDevice device;
+  hid_device_info* list = trace.inner->enumerate(0, 0);
+  for (const hid_device_info* d = list; d; d = d->next) {
+    if (!opened(*d)) continue;
+    device.vendorId = d->vendor_id;
+    device.productId = d->product_id;
+    device.path = d->path ? d->path : "";
+    device.serial = ktq::Utf8FromWide(d->serial_number);
+    device.product = ktq::Utf8FromWide(d->product_string);
+    break;
+  }
+  trace.inner->free_enumeration(list);
+  return device;
 }
 
 int TracedInit() { return trace.inner->init(); }
@@ -57,25 +74,41 @@ void TracedFreeEnumeration(hid_device_info* devices) { trace.inner->free_enumera
 
 hid_device* TracedOpen(unsigned short vid, unsigned short pid, const wchar_t* serial) {
   hid_device* device = trace.inner->open(vid, pid, serial);
-  if (device) Record("OPEN");
+  if (device) {
+    ktq::TraceEntry entry;
+    entry.word = ktq::TraceWord::kOpen;
+    entry.device = OpenedDevice(
+        [&](const hid_device_info& d) { return d.vendor_id == vid && d.product_id == pid; });
+    // Without an enumerated match the line still names the IDs asked for.
+    entry.device->vendorId = vid;
+    entry.device->productId = pid;
+    Record(std::move(entry));
+  }
   return device;
 }
 
 hid_device* TracedOpenPath(const char* path) {
   hid_device* device = trace.inner->open_path(path);
-  if (device) Record("OPEN");
+  if (device) {
+    ktq::TraceEntry entry;
+    entry.word = ktq::TraceWord::kOpen;
+    entry.device = OpenedDevice([&](const hid_device_info& d) { return d.path && std::strcmp(d.path, path) == 0; });
+    if (entry.device->path.empty()) entry.device->path = path;
+    Record(std::move(entry));
+  }
   return device;
 }
 
 void TracedClose(hid_device* device) {
   trace.inner->close(device);
-  Record("CLOSE");
+  Record(ktq::TraceWord::kClose);
 }
 
 int TracedSetNonblocking(hid_device* device, int nonblock) { return trace.inner->set_nonblocking(device, nonblock); }
 
 // A transfer's line: the report on success, the failure word otherwise.
-int RecordTransfer(int result, size_t length, const unsigned char* data, const char* word, const char* failWord) {
+int RecordTransfer(int result, size_t length, const unsigned char* data, ktq::TraceWord word,
+                   ktq::TraceWord failWord) {
   if (result > 0 && length == ktq::kReportSize)
     Record(word, data);
   else
@@ -84,11 +117,11 @@ int RecordTransfer(int result, size_t length, const unsigned char* data, const c
 }
 
 int TracedWrite(hid_device* device, const unsigned char* data, size_t length) {
-  return RecordTransfer(trace.inner->write(device, data, length), length, data, "OUT", "OUT-FAIL");
+  return RecordTransfer(trace.inner->write(device, data, length), length, data, ktq::TraceWord::kOut, ktq::TraceWord::kOutFail);
 }
 
 int TracedGetInputReport(hid_device* device, unsigned char* data, size_t length) {
-  return RecordTransfer(trace.inner->get_input_report(device, data, length), length, data, "IN", "IN-FAIL");
+  return RecordTransfer(trace.inner->get_input_report(device, data, length), length, data, ktq::TraceWord::kIn, ktq::TraceWord::kInFail);
 }
 
 // The wrapped watch: records the removal, then passes it on.
@@ -100,7 +133,7 @@ struct TracedWatch {
 
 void TracedRemoved(void* context) {
   auto* watch = static_cast<TracedWatch*>(context);
-  Record("REMOVED");
+  Record(ktq::TraceWord::kRemoved);
   watch->onRemoved(watch->context);
 }
 

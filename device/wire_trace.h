@@ -1,10 +1,8 @@
 // Wire trace: records every HID primitive of the installed backend, one line
-// each, for support engineers and for reading the wire format in tests:
-//
-//   <microseconds since the trace began> <WORD>[ <62 bytes as XX XX ...>]
-//
-// WORD is OPEN, CLOSE, OUT, IN, OUT-FAIL, IN-FAIL or REMOVED; only OUT and IN
-// carry the report bytes (upper-case hex, separated by single spaces).
+// each, for support engineers, for replaying a session (sim/trace_replay.h)
+// and for reading the wire format in tests. The line format is in
+// wire_trace_format.h; OPEN names the opened device (path, IDs, serial,
+// product) so that a replay can present the same one.
 #pragma once
 
 #include <string>

@@ -2,6 +2,8 @@
 // the HID backend and the wire trace, and setting both up around a session.
 //
 //   --simulate[=SCENARIO.json]  the virtual converter instead of hidapi
+//   --simulate=TRACE            a recorded wire trace replayed as the converter
+//   --replay-speed=FACTOR       the replay keeps the trace's timing
 //   --trace FILE                record every HID transfer to FILE
 #pragma once
 
@@ -9,15 +11,17 @@
 #include <string>
 
 namespace ktq::sim {
-class VirtualHost;
+struct Simulation;
+class TraceReplay;
 }
 
 namespace ktq::frontend {
 
 struct BackendOptions {
   bool simulate = false;
-  std::string scenario;  // empty: the built-in default scenario
-  std::string trace;     // empty: no trace
+  std::string scenario;     // empty: the built-in default scenario; else a scenario or a trace to replay
+  std::string trace;        // empty: no trace
+  std::string replaySpeed;  // empty: a replay runs as fast as asked
 };
 
 enum class OptionResult {
@@ -41,15 +45,22 @@ class BackendSetup {
   BackendSetup(const BackendSetup&) = delete;
   BackendSetup& operator=(const BackendSetup&) = delete;
 
-  // False with `error` set ("scenario: ..." or the trace file's problem);
-  // nothing is left installed then.
+  // False with `error` set ("scenario: ...", "trace: ..." or the trace
+  // file's problem); nothing is left installed then. A replay's message
+  // that ends it goes to standard error as "ktq: replay: ...".
   bool Start(const BackendOptions& options, std::string& error);
   // False when the trace could not be written whole (`traceError` says why,
   // if given): a trace that lost lines must not pass for a complete one.
   bool Stop(std::string* traceError = nullptr);
 
+  // The replay when --simulate named a trace (until Stop), else null: its
+  // divergence and unused traffic, for the end of the run.
+  const sim::TraceReplay* Replay() const;
+
  private:
-  std::unique_ptr<sim::VirtualHost> host_;
+  bool StartSimulation(const BackendOptions& options, std::string& error);
+
+  std::unique_ptr<sim::Simulation> simulation_;
   bool installed_ = false;
   bool tracing_ = false;
 };

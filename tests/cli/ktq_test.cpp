@@ -53,7 +53,7 @@ TEST_F(KtqTest, ReadOnTheDefaultScenarioSendsExactlyOneRequest) {
   EXPECT_EQ(r.err, "");
   const auto lines = TraceWords();
   ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[0], "OPEN");
+  EXPECT_EQ(lines[0], "OPEN path=\"sim:0\" vid=3A7C pid=7101 serial=\"SIM0\" product=\"KTQ virtual converter\"");
   EXPECT_EQ(lines[1], "OUT 01 00 0C 00 00 B1 00 30 0D 20 20 04 00 00 00 C2" + Zeros(46));
   EXPECT_EQ(lines[4], "CLOSE");
 }

@@ -20,7 +20,6 @@ class WireTraceTest : public SimFixture {
   void TearDown() override {
     SimFixture::TearDown();
     StopWireTrace();
-    std::remove(path.c_str());
   }
 
   // The lines without their time stamps, after checking the stamps.
@@ -68,7 +67,8 @@ TEST_F(WireTraceTest, RecordsOpenTransfersFailuresRemovalAndClose) {
   for (int i = 0; i < 46; ++i) zeros46 += " 00";
   const auto lines = Lines();
   ASSERT_EQ(lines.size(), 11u);
-  EXPECT_EQ(lines[0], "OPEN");
+  // The opened device as enumeration shows it, so a replay can present it.
+  EXPECT_EQ(lines[0], "OPEN path=\"sim:0\" vid=3A7C pid=7101 serial=\"SIM0\" product=\"KTQ virtual converter\"");
   EXPECT_EQ(lines[1], "OUT 01 00 0C 00 00 B1 00 30 0D 20 20 04 00 00 00 C2" + zeros46);
   // Completion and data report: the model's reply carries the data at once.
   EXPECT_EQ(lines[2], "IN 01 00 10 00 00 31 00 30 0D 20 20 04 00 00 00 05 11 20 20 E8" + zeros46.substr(12));

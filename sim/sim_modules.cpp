@@ -11,6 +11,7 @@ void InstallFlashModel(SimRegistry&);
 void InstallTefraLogModel(SimRegistry&);
 void InstallI2cMasterModel(SimRegistry&);
 void InstallSaveAtExit(SimRegistry&);
+void InstallModelClock(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
@@ -23,6 +24,7 @@ const SimRegistry& Registry() {
     InstallTefraLogModel(r);
     InstallI2cMasterModel(r);
     InstallSaveAtExit(r);
+    InstallModelClock(r);
     return r;
   }();
   return registry;

@@ -64,7 +64,8 @@ class KtqFirmwareTest : public ::testing::Test {
 };
 
 std::string SaveAtExit(const std::string& dir) {
-  return R"(, "save_at_exit": {"flash": ")" + dir + R"(flash.bin", "rdx4410": ")" + dir + R"(rdx.json"}})";
+  return R"(, "save_at_exit": {"flash": ")" + dir + R"(flash.bin", "shared_flash": ")" + dir +
+         R"(shared.bin", "rdx4410": ")" + dir + R"(rdx.json"}})";
 }
 
 TEST_F(KtqFirmwareTest, FlashWritesTheImageInAscendingChunksAndCountsPercentLines) {
@@ -147,7 +148,8 @@ TEST_F(KtqFirmwareTest, CascadeActivatesTheRdx4410OnType5AndIsRefusedOnType6) {
   const std::string ending = "\t...OK!\nI2CM speed settled at 400Khz\nActivating firmware...OK!\nUpdate complete!\n";
   ASSERT_GE(run.out.size(), ending.size());
   EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
-  EXPECT_EQ(SlurpFile(dir + "flash.bin"), ImageBytes(0x50000));
+  EXPECT_EQ(SlurpFile(dir + "shared.bin"), ImageBytes(0x50000));
+  EXPECT_EQ(SlurpFile(dir + "flash.bin"), std::string(0x50000, '\x5A')) << "the main chip's own firmware stays";
   EXPECT_NE(SlurpFile(dir + "rdx.json").find("\"activated\": true"), std::string::npos);
 
   run = Ktq(R"({"devices": [{"chip": {"type": 6}}]})", "cascade " + image);

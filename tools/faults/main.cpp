@@ -4,10 +4,12 @@
 // claims more than was done, and a file that was changed or lost.
 //
 //   ktq-faults --runs N --seed S [--only I] [--jobs J] [--work DIR] [--ktq PATH]
+//              [--allow-dishonest]
 //
 // One line per failing run with the command that repeats it, then
 // "faults: N runs, C crashes, H hangs, D dishonest, L files lost".
-// Exit status: 0 when every run passed, 1 when one failed, 2 usage error.
+// Exit status: 0 when every run passed (with --allow-dishonest: when no run
+// crashed, hung or lost a file), 1 when one failed, 2 usage error.
 #include <unistd.h>
 
 #include <atomic>
@@ -27,7 +29,9 @@ using ktq::faults::Campaign;
 using ktq::faults::Verdict;
 
 int Usage() {
-  std::fputs("usage: ktq-faults --runs N --seed S [--only I] [--jobs J] [--work DIR] [--ktq PATH]\n", stderr);
+  std::fputs(
+      "usage: ktq-faults --runs N --seed S [--only I] [--jobs J] [--work DIR] [--ktq PATH] [--allow-dishonest]\n",
+      stderr);
   return 2;
 }
 
@@ -55,10 +59,14 @@ struct Outcome {
 
 int main(int argc, char** argv) {
   uint64_t runs = 0, seed = 0, jobs = 2, only = 0;
-  bool haveRuns = false, haveSeed = false, haveOnly = false;
+  bool haveRuns = false, haveSeed = false, haveOnly = false, allowDishonest = false;
   std::string work, ktq = KtqBesideMe();
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--allow-dishonest") {
+      allowDishonest = true;
+      continue;
+    }
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     if (!value) return Usage();
     ++i;
@@ -138,5 +146,6 @@ int main(int argc, char** argv) {
   std::printf("faults: %zu runs, %zu crashes, %zu hangs, %zu dishonest, %zu files lost\n", outcomes.size(),
               counts[Verdict::kCrash], counts[Verdict::kHang], counts[Verdict::kDishonest],
               counts[Verdict::kFileLost]);
-  return failed == 0 ? 0 : 1;
+  const size_t counted = allowDishonest ? failed - counts[Verdict::kDishonest] : failed;
+  return counted == 0 ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 
@@ -95,6 +96,12 @@ std::string WithoutTransferDiagnostics(std::string text) {
   return text;
 }
 
+// The dump names the time it was taken ("12:34:56 12/10/2026").
+std::string WithoutTimeOfDay(std::string text) {
+  static const std::regex kTime("[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{2}/[0-9]{2}/[0-9]{4}");
+  return std::regex_replace(text, kTime, "TIME");
+}
+
 const std::string kPreviousOutput = "an older log that must survive a failed capture\n";
 
 }  // namespace
@@ -123,6 +130,10 @@ const std::vector<Operation>& Operations() {
       {"edid read unplugged output", 5, false, {"edid", "read", "2"}, Outcome::kOutput,
        {kReadMemory, kReadEdid + 2, kEnable}, kReadMemory},
       {"list", 5, false, {"list"}, Outcome::kOutput, {}, 0},
+      {"dump type 5", 5, false, {"dump", "@out"}, Outcome::kOutputFile, {kReadMemory, kReadEdid, kEnable},
+       kReadMemory},
+      {"dump type 6", 6, false, {"dump", "@out"}, Outcome::kOutputFile, {kReadMemory, kReadEdid + 1, kEnable},
+       kReadMemory},
   };
   return ops;
 }
@@ -182,12 +193,18 @@ bool Campaign::MeasureBaselines(std::string& error) {
     const ChildResult child = RunChild(argv, dir, dir + "/stdout", dir + "/stderr", kWallLimit);
     bool haveState = false;
     const std::string stateText = ReadAll(dir + "/state.json", &haveState);
+    if (child.exitStatus == 2 && ReadAll(dir + "/stderr").find("unknown command") != std::string::npos) {
+      std::fprintf(stderr, "ktq-faults: note: ktq has no command %s; left out\n", op.args[0].c_str());
+      continue;
+    }
     if (!child.started || child.timedOut || child.signal || !haveState) {
       error = std::string(op.name) + ": the run without a fault did not end normally (" + command + ")";
       return false;
     }
     const auto state = nlohmann::json::parse(stateText, nullptr, false);
+    available_.push_back(&op);
     Baseline& b = baselines_[op.name];
+    b.outputFile = ReadAll(dir + "/out.bin");
     b.exitStatus = child.exitStatus;
     b.out = ReadAll(dir + "/stdout");
     b.mainFlash = ReadAll(dir + "/flash.bin");
@@ -205,12 +222,12 @@ RunPlan Campaign::Plan(size_t index) const {
   std::mt19937_64 rng = RunRandom(seed_, index);
   RunPlan plan;
   plan.index = index;
-  plan.op = &Operations()[Below(rng, Operations().size())];
+  plan.op = available_[Below(rng, available_.size())];
   const Operation& op = *plan.op;
   const Baseline& base = baselines_.at(op.name);
   plan.scenario = BaseScenario(op);
   nlohmann::json& device = plan.scenario["devices"][0];
-  plan.outputExists = op.outcome == Outcome::kTefra && Below(rng, 2) == 0;
+  plan.outputExists = (op.outcome == Outcome::kTefra || op.outcome == Outcome::kOutputFile) && Below(rng, 2) == 0;
 
   // Seven in ten runs get a fault of the RC link, the rest a misbehaviour
   // of a modelled part.
@@ -363,8 +380,8 @@ Verdict Campaign::Judge(const RunPlan& plan, const std::string& dir, const Child
   bool haveOut = false;
   const std::string out = ReadAll(dir + "/out.bin", &haveOut);
   if (plan.outputExists && child.exitStatus != 0 && out != kPreviousOutput)
-    return {Verdict::kFileLost, haveOut ? "the existing output file was overwritten by a failed capture"
-                                        : "the existing output file is gone after a failed capture"};
+    return {Verdict::kFileLost, haveOut ? "the existing output file was overwritten by a failed run"
+                                        : "the existing output file is gone after a failed run"};
 
   const int exit = child.exitStatus;
   const auto& errors = state["protocol_errors"];
@@ -393,6 +410,10 @@ Verdict Campaign::Judge(const RunPlan& plan, const std::string& dir, const Child
         if (out != ExpectedLog(tefraRecords_))
           return {Verdict::kDishonest, "exit 0, but the log file holds " + std::to_string(out.size()) + " of " +
                                            std::to_string(ExpectedLog(tefraRecords_).size()) + " bytes expected"};
+        break;
+      case Outcome::kOutputFile:
+        if (WithoutTimeOfDay(out) != WithoutTimeOfDay(base.outputFile))
+          return {Verdict::kDishonest, "exit 0, but the output file differs from the run without a fault"};
         break;
       case Outcome::kOutput:
         if (base.exitStatus != 0)

@@ -20,6 +20,7 @@ enum class Outcome {
   kCascade,  // the shared flash holds the image, the RDX4410 activated it, the main flash is untouched
   kTefra,    // the output file holds every valid record of the log
   kOutput,   // standard output as in the run without a fault
+  kOutputFile,  // the output file as in the run without a fault (the time of day aside)
 };
 
 struct Operation {
@@ -41,7 +42,7 @@ struct RunPlan {
   const Operation* op = nullptr;
   nlohmann::json scenario;
   std::string fault;
-  bool outputExists = false;  // tefra: an older output file is in place
+  bool outputExists = false;  // an older output file is in place
   bool deviceMayStayInUpdateMode = false;  // the fault keeps the chip busy past the host's budget
 };
 
@@ -49,6 +50,7 @@ struct RunPlan {
 struct Baseline {
   int exitStatus = -1;
   std::string out;
+  std::string outputFile;
   std::string mainFlash;
   uint64_t requests = 0;
   uint64_t elapsedUs = 0;
@@ -67,6 +69,8 @@ class Campaign {
   // cannot run at all.
   bool MeasureBaselines(std::string& error);
 
+  // Operations this ktq offers (one it does not know is left out, with a
+  // note on standard error).
   RunPlan Plan(size_t index) const;
   // Runs the plan in its own folder and judges it; `command` receives the
   // command line that repeats it.
@@ -84,6 +88,7 @@ class Campaign {
   std::vector<std::vector<uint8_t>> tefraRecords_;
   std::string image5_, image6_;
   std::map<std::string, Baseline> baselines_;
+  std::vector<const Operation*> available_;
 };
 
 }  // namespace ktq::faults

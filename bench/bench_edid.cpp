@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "diagnostics/edid_decoder.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 #include "tests/edid/hex_file.h"
 
 namespace {

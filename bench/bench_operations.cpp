@@ -13,6 +13,8 @@
 
 #include "bench/bench_support.h"
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -22,7 +24,7 @@
 #include "chipdb/chip_id.h"
 #include "device/hid_session.h"
 #include "device/rc_command.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "operations/firmware_update.h"
 #include "sim/scenario.h"
 #include "sim/virtual_host.h"
@@ -37,7 +39,8 @@ void IgnoreProgress(uint32_t) {}
 
 struct Setup {
   ktq::sim::VirtualHost host;
-  std::string image = "/tmp/ktq_bench_type6.fullrom";
+  // One file per process: two benchmark runs may share the machine.
+  std::string image = "/tmp/ktq_bench_type6." + std::to_string(::getpid()) + ".fullrom";
   Setup() {
     std::string error;
     if (!ktq::sim::LoadScenarioText(R"({"devices": [{"chip": {"type": 6}}]})", host, error))

@@ -4,22 +4,12 @@
 
 #include "chipdb/register_db.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 
 namespace {
 
 constexpr int32_t kNotSupported = 242;
-
-struct Identity {
-  uint32_t chipType = 5;
-  uint32_t revision = 0;
-};
-
-Identity& State() {
-  static Identity identity;
-  return identity;
-}
 
 uint32_t LittleEndian32(const uint8_t* b) {
   return b[0] | (uint32_t{b[1]} << 8) | (uint32_t{b[2]} << 16) | (uint32_t{b[3]} << 24);
@@ -63,7 +53,6 @@ void ReportFirmwareName() {
 }  // namespace
 
 int32_t RCIdentifyChip() {
-  Identity& state = State();
   uint8_t bytes[4] = {};
   // A failed read leaves date code 0, which no generation matches.
   const uint32_t dateCode =
@@ -72,20 +61,20 @@ int32_t RCIdentifyChip() {
           : 0;
   const uint32_t generation = dateCode & 0xFFFFFF00;
   if (generation == 0x20201100) {
-    state.chipType = 5;
+    ktq::chipdb::SetCurrentChipType(5);
   } else if (generation >= 0x20220300) {
-    state.chipType = 6;
+    ktq::chipdb::SetCurrentChipType(6);
   } else {
-    state.chipType = 4;
+    ktq::chipdb::SetCurrentChipType(4);
     ktq::ReportMessage("Device not supported!\r\n");
     return kNotSupported;
   }
-  if (LoadRegisterDatabase(static_cast<int32_t>(state.chipType)) != 0) {
+  if (LoadRegisterDatabase(static_cast<int32_t>(CurrentChipType())) != 0) {
     ktq::ReportMessage("Unknown error in getting chip type!\r\n");
     return kNotSupported;
   }
   ktq::ReportInfo("Chip type: ");
-  ktq::ReportInfo(ChipName(state.chipType));
+  ktq::ReportInfo(ChipName(CurrentChipType()));
   ktq::ReportInfo("\r\n");
   ReportFirmwareVersion();
   ReportFirmwareName();
@@ -93,9 +82,6 @@ int32_t RCIdentifyChip() {
   const uint32_t versionAddress = NamedAddressTable("CHIP_VERSION_ADDR");
   uint8_t chipVersion[8] = {};
   if (versionAddress != 0) RCGetCommand(UPDC_READ_FROM_MEMORY, 8, versionAddress, chipVersion);
-  state.revision = chipVersion[3];
+  ktq::chipdb::SetChipRevision(chipVersion[3]);
   return 0;
 }
-
-uint32_t CurrentChipType() { return State().chipType; }
-uint32_t ChipRevision() { return State().revision; }

@@ -6,7 +6,7 @@
 #include <memory>
 #include <unordered_map>
 
-#include "chipdb/chip_id.h"
+#include "chipdb/chip_type.h"
 #include "chipdb/embedded_databases.h"
 #include "chipdb/lz77.h"
 #include "chipdb/register_record.h"

@@ -10,8 +10,8 @@
 #include "chipdb/register_db.h"
 #include "cli/cli.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 
 namespace ktq::cli {
 

@@ -5,7 +5,7 @@
 #include "cli/cli.h"
 #include "device/hid_session.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 

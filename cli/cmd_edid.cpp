@@ -10,7 +10,7 @@
 #include "cli/cli.h"
 #include "diagnostics/edid_decoder.h"
 #include "diagnostics/edid_reader.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 

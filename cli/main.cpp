@@ -8,10 +8,8 @@
 
 #include "cli/cli.h"
 #include "device/hid_session.h"
-#include "device/hidapi_backend.h"
-#include "device/wire_trace.h"
-#include "diagnostics/report_callbacks.h"
-#include "sim/scenario.h"
+#include "frontend/backend_setup.h"
+#include "report/report_callbacks.h"
 
 namespace {
 
@@ -19,17 +17,10 @@ using namespace ktq::cli;
 
 struct GlobalOptions {
   bool help = false;
-  bool simulate = false;
-  std::string scenario;  // empty: the built-in default scenario
-  std::string trace;
+  ktq::frontend::BackendOptions backend;
 };
 
 const char kGlobalHelp[] =
-    "Options:\n"
-    "  --simulate[=SCENARIO.json]  use the virtual converter instead of attached\n"
-    "                              devices; without a file, one converter with a\n"
-    "                              type-5 chip identity\n"
-    "  --trace FILE                record every HID transfer to FILE\n"
     "  -h, --help                  show this help (after a command: its help)\n"
     "\n"
     "Exit status:\n"
@@ -45,7 +36,8 @@ void PrintHelp(const CommandTable& table) {
       "Maintenance tool for USB converters built on the KTQ chip family.\n"
       "\nCommands:\n");
   for (const Command& c : table.All()) std::printf("  %-8s %s\n", c.name, c.summary);
-  std::printf("\n%s\n'ktq COMMAND --help' explains a command.\n", kGlobalHelp);
+  std::printf("\nOptions:\n%s%s\n'ktq COMMAND --help' explains a command.\n", ktq::frontend::kBackendOptionsHelp,
+              kGlobalHelp);
 }
 
 void PrintCommandHelp(const Command& c) { std::printf("Usage: ktq [OPTIONS] %s %s\n\n%s", c.name, c.usage, c.help); }
@@ -65,27 +57,11 @@ void PrintRemoved() { std::fputs("Device removed.\n", stderr); }
 // Runs `command` with the HID layer up; the backend and the trace are set up
 // around it and torn down in reverse order.
 int RunWithDevice(const GlobalOptions& options, const Command& command, const std::vector<std::string>& args) {
-  std::unique_ptr<ktq::sim::VirtualHost> host;
-  if (options.simulate) {
-    host = std::make_unique<ktq::sim::VirtualHost>();
-    std::string error;
-    const bool loaded = options.scenario.empty()
-                            ? ktq::sim::LoadScenarioText(ktq::sim::DefaultScenarioText(), *host, error)
-                            : ktq::sim::LoadScenarioFile(options.scenario, *host, error);
-    if (!loaded) {
-      std::fprintf(stderr, "ktq: scenario: %s\n", error.c_str());
-      return kExitSetup;
-    }
-    host->Install();
-  } else {
-    ktq::SetHidBackend(&ktq::HidapiBackend());
-  }
-  if (!options.trace.empty()) {
-    std::string error;
-    if (!ktq::StartWireTrace(options.trace, error)) {
-      std::fprintf(stderr, "ktq: %s\n", error.c_str());
-      return kExitSetup;
-    }
+  ktq::frontend::BackendSetup backend;
+  std::string error;
+  if (!backend.Start(options.backend, error)) {
+    std::fprintf(stderr, "ktq: %s\n", error.c_str());
+    return kExitSetup;
   }
   int status = kExitSetup;
   if (RCInit() == 0) {
@@ -96,9 +72,7 @@ int RunWithDevice(const GlobalOptions& options, const Command& command, const st
   }
   RCExit();
   RCSetCallbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
-  ktq::StopWireTrace();
-  if (host) host->Uninstall();
-  ktq::SetHidBackend(nullptr);
+  backend.Stop();
   return status;
 }
 
@@ -114,23 +88,14 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       options.help = true;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
-    } else if (arg.rfind("--simulate=", 0) == 0) {
-      options.simulate = true;
-      options.scenario = arg.substr(11);
-      if (options.scenario.empty()) return GlobalUsageError("--simulate= needs a scenario file");
-    } else if (arg == "--trace") {
-      if (i + 1 >= argc) return GlobalUsageError("--trace needs a file");
-      options.trace = argv[++i];
-    } else if (arg.rfind("--trace=", 0) == 0) {
-      options.trace = arg.substr(8);
-      if (options.trace.empty()) return GlobalUsageError("--trace= needs a file");
-    } else if (arg.rfind("-", 0) == 0) {
-      return GlobalUsageError("unknown option " + arg);
-    } else {
-      break;
+      continue;
     }
+    std::string error;
+    const auto taken = ktq::frontend::TakeBackendOption(argc, argv, i, options.backend, error);
+    if (taken == ktq::frontend::OptionResult::bad) return GlobalUsageError(error);
+    if (taken == ktq::frontend::OptionResult::taken) continue;
+    if (arg.rfind("-", 0) == 0) return GlobalUsageError("unknown option " + arg);
+    break;
   }
   if (i >= argc) {
     if (options.help) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq::cli {
 

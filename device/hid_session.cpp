@@ -4,8 +4,8 @@
 #include <atomic>
 #include <memory>
 
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 
 namespace {
 

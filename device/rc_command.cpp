@@ -39,12 +39,7 @@ constexpr int kMinReplyLength = 7;
 
 ktq::RcTiming timing;
 
-void Pause(std::chrono::microseconds duration) {
-  if (timing.sleep)
-    timing.sleep(duration);
-  else
-    std::this_thread::sleep_for(duration);
-}
+using ktq::Pause;
 
 void BuildRequest(uint8_t* report, uint8_t command, uint8_t lengthByte, uint32_t address, uint8_t count,
                   const uint8_t* payload, uint32_t payloadLength) {
@@ -188,6 +183,13 @@ int32_t RCWriteRegister(uint32_t address, uint32_t length, const uint8_t* data) 
 namespace ktq {
 
 void SetRcTiming(const RcTiming& t) { timing = t; }
+
+void Pause(std::chrono::microseconds duration) {
+  if (timing.sleep)
+    timing.sleep(duration);
+  else
+    std::this_thread::sleep_for(duration);
+}
 
 const RcTiming& CurrentRcTiming() { return timing; }
 

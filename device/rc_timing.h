@@ -31,4 +31,9 @@ constexpr int kMaxReenablesPerChunk = 3;
 void SetRcTiming(const RcTiming& timing);
 const RcTiming& CurrentRcTiming();
 
+// Every deliberate pause of the device logic (reply waits, the diagnostic
+// dump's one-second settling times) goes through here: the installed sleep,
+// or a real sleep of the calling thread when none is installed.
+void Pause(std::chrono::microseconds duration);
+
 }  // namespace ktq

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "diagnostics/edid_tables.h"
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 namespace ktq {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "device/i2c_master.h"
+#include "i2c/i2c_master.h"
 #include "device/rc_command.h"
 #include "fuzz/replay_backend.h"
 

@@ -5,9 +5,9 @@
 #include "chipdb/chip_id.h"
 #include "chipdb/register_db.h"
 #include "device/hid_session.h"
-#include "device/i2c_master.h"
+#include "i2c/i2c_master.h"
 #include "device/rc_command.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "operations/firmware_update.h"
 #include "operations/rc_mode.h"
 

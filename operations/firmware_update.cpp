@@ -6,8 +6,8 @@
 #include "chipdb/chip_id.h"
 #include "device/hid_session.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 #include "operations/c_file.h"
 #include "operations/rc_mode.h"
 

@@ -5,8 +5,8 @@
 
 #include "device/hid_session.h"
 #include "device/rc_command.h"
-#include "diagnostics/format.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/format.h"
+#include "report/report_callbacks.h"
 #include "operations/c_file.h"
 
 namespace {

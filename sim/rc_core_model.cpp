@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "sim/memory_hooks.h"
 #include "sim/rc_protocol.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
@@ -34,10 +35,32 @@ void DisableRc(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
   c.SetRcMode(false);
 }
 
-void ReadMemory(VirtualConverter& c, const RcRequest& r, RcReply& reply) { c.Memory().Read(r.address, reply.data, r.count); }
+void ReadMemory(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
+  c.Memory().Read(r.address, reply.data, r.count);
+  for (const auto& hook : c.Extension<MemoryHooks>().afterRead) hook(c, r.address, r.count);
+}
+
+// Whole aligned words go past the hooks first; the rest is plain memory.
+void StoreWithHooks(VirtualConverter& c, uint32_t address, const uint8_t* data, size_t length) {
+  const auto& hooks = c.Extension<MemoryHooks>().writeWord;
+  size_t i = 0;
+  while (i < length) {
+    const uint32_t at = address + static_cast<uint32_t>(i);
+    if (!hooks.empty() && at % 4 == 0 && length - i >= 4) {
+      const uint32_t value = data[i] | data[i + 1] << 8 | data[i + 2] << 16 | static_cast<uint32_t>(data[i + 3]) << 24;
+      bool stored = false;
+      for (const auto& hook : hooks) stored = stored || hook(c, at, value);
+      if (!stored) c.Memory().Write(at, data + i, 4);
+      i += 4;
+    } else {
+      c.Memory().Write(at, data + i, 1);
+      ++i;
+    }
+  }
+}
 
 void WriteMemory(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
-  c.Memory().Write(r.address, r.payload, r.count);
+  StoreWithHooks(c, r.address, r.payload, r.count);
   if (r.address == kRestartAddress && r.count > 0 && r.payload[0] == kRestartByte) {
     c.Restart();
     reply.silent = true;

@@ -11,6 +11,7 @@ void InstallFlashModel(SimRegistry&);
 void InstallTefraLogModel(SimRegistry&);
 void InstallI2cMasterModel(SimRegistry&);
 void InstallSaveAtExit(SimRegistry&);
+void InstallLinkModel(SimRegistry&);
 void InstallModelClock(SimRegistry&);
 
 const SimRegistry& Registry() {
@@ -24,6 +25,7 @@ const SimRegistry& Registry() {
     InstallTefraLogModel(r);
     InstallI2cMasterModel(r);
     InstallSaveAtExit(r);
+    InstallLinkModel(r);
     InstallModelClock(r);
     return r;
   }();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "chipdb/register_record.h"
+#include "tests/support/test_dir.h"
 
 namespace fs = std::filesystem;
 using namespace ktq::regdb;
@@ -118,13 +119,8 @@ TEST(RegdbPack, RejectsTooManyRegisters) {
 class RegdbTool : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("regdb_tool_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = ::ktq::testing::TestDir();
   }
-  void TearDown() override { fs::remove_all(dir_); }
   int Run(const std::string& args) {
     const std::string command = kTool + " " + args + " >" + (dir_ / "out.txt").string() + " 2>&1";
     const int status = std::system(command.c_str());

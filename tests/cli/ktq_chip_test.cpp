@@ -10,6 +10,7 @@
 #include "chipdb/embedded_databases.h"
 #include "tests/support/ktq_run.h"
 #include "tools/regmap/regmap.h"
+#include "tests/support/test_dir.h"
 
 namespace ktq::testing {
 namespace {
@@ -47,8 +48,7 @@ class KtqChipTest : public ::testing::Test {
     return v ? v->recordCount : 0;
   }
 
-  std::string files = ::testing::TempDir() + "ktq_chip_" +
-                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+  std::string files = (::ktq::testing::TestDir().string() + "/");
   std::string trace = files + "trace.txt";
 };
 

@@ -10,6 +10,7 @@
 
 #include "cli/progress_display.h"
 #include "tests/support/ktq_run.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -59,8 +60,7 @@ class KtqFirmwareTest : public ::testing::Test {
     return at == std::string::npos ? "" : out.substr(at);
   }
 
-  std::string dir = ::testing::TempDir() + "ktqfw_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+  std::string dir = (::ktq::testing::TestDir().string() + "/");
 };
 
 std::string SaveAtExit(const std::string& dir) {

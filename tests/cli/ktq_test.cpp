@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/support/ktq_run.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ class KtqTest : public ::testing::Test {
   }
 
   // CTest runs the cases in parallel: each has files of its own.
-  std::string dir = ::testing::TempDir() + "ktq_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+  std::string dir = (::ktq::testing::TestDir().string() + "/");
   std::string trace = dir + "trace.txt";
 };
 

@@ -8,6 +8,7 @@
 
 #include "device/wire_trace.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/test_dir.h"
 
 namespace ktq::testing {
 namespace {
@@ -39,7 +40,7 @@ class WireTraceTest : public SimFixture {
     return lines;
   }
 
-  std::string path = ::testing::TempDir() + "wire_trace_test.txt";
+  std::string path = ::ktq::testing::TestPath("trace.txt");
 };
 
 TEST_F(WireTraceTest, RecordsOpenTransfersFailuresRemovalAndClose) {

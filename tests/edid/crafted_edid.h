@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/edid/hex_file.h"
+#include "tests/support/test_dir.h"
 
 namespace ktq::test {
 
@@ -20,8 +21,7 @@ inline std::vector<uint8_t> CraftedEdid(const std::string& name) {
 // The file is the running test's own: CTest runs the cases in parallel.
 inline std::string CraftedEdidFile(const std::string& name) {
   const std::vector<uint8_t> bytes = CraftedEdid(name);
-  const std::string path = ::testing::TempDir() + "edid_" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name + ".bin";
+  const std::string path = ::ktq::testing::TestPath("edid_" + name + ".bin");
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out.flush()) throw std::runtime_error("cannot write " + path);

@@ -9,6 +9,7 @@
 #include "diagnostics/edid_decoder.h"
 #include "tests/edid/crafted_edid.h"
 #include "tests/support/ktq_run.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -67,8 +68,7 @@ class EdidCliTest : public ::testing::Test {
     return path;
   }
 
-  std::string dir = ::testing::TempDir() + "ktq_edid_" +
-                    ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_";
+  std::string dir = (::ktq::testing::TestDir().string() + "/");
 };
 
 TEST_F(EdidCliTest, DecodePrintsTheTextOfTheFilesBytes) {

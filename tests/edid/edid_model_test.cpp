@@ -13,6 +13,7 @@
 #include "sim/scenario.h"
 #include "tests/edid/crafted_edid.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/test_dir.h"
 
 namespace ktq::testing {
 namespace {
@@ -57,7 +58,7 @@ TEST_F(EdidModelTest, HotPlugLinesLandInCoreGpioRx) {
 }
 
 TEST_F(EdidModelTest, BadSectionsAreRefusedWithTheirPlace) {
-  const std::string dir = ::testing::TempDir();
+  const std::string dir = ::ktq::testing::TestDir().string() + "/";
   std::ofstream(dir + "edid-200.bin", std::ios::binary) << std::string(200, '\0');
   const struct {
     std::string device;

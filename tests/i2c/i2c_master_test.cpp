@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "chipdb/register_db.h"
-#include "device/i2c_master.h"
+#include "i2c/i2c_master.h"
 #include "device/rc_command.h"
 #include "sim/flash_model.h"
 #include "sim/i2c_master_model.h"

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "chipdb/register_db.h"
-#include "device/i2c_master.h"
+#include "i2c/i2c_master.h"
 #include "device/rc_command.h"
 #include "operations/cascade_update.h"
 #include "operations/firmware_update.h"

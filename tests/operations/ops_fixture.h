@@ -13,6 +13,7 @@
 #include "chipdb/chip_id.h"
 #include "sim/scenario.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/test_dir.h"
 
 namespace ktq::testing {
 
@@ -54,12 +55,7 @@ class OpsFixture : public SimFixture {
     return path;
   }
 
-  static std::string TestPath(const std::string& name) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string prefix = std::string(info->test_suite_name()) + "." + info->name() + ".";
-    for (char& ch : prefix) ch = ch == '/' ? '_' : ch;
-    return ::testing::TempDir() + prefix + name;
-  }
+  static std::string TestPath(const std::string& name) { return ::ktq::testing::TestPath(name); }
 
   void TearDown() override {
     for (const auto& f : files_) std::remove(f.c_str());

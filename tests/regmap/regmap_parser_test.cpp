@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tools/regmap/regmap.h"
+#include "tests/support/test_dir.h"
 
 namespace {
 
@@ -134,9 +135,7 @@ class RegmapErrors : public ::testing::TestWithParam<ErrorCase> {};
 
 TEST_P(RegmapErrors, ReportsFileLineAndMessage) {
   const ErrorCase& c = GetParam();
-  const fs::path dir = fs::path(testing::TempDir()) / ("regmap-" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = ::ktq::testing::TestDir();
   for (const auto& [name, text] : c.files) {
     fs::create_directories((dir / name).parent_path());
     std::ofstream(dir / name, std::ios::binary) << text;

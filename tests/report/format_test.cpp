@@ -1,4 +1,4 @@
-#include "diagnostics/format.h"
+#include "report/format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 
 #include <gtest/gtest.h>
 

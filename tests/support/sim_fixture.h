@@ -14,7 +14,7 @@
 #include "device/hid_session.h"
 #include "device/rc_command.h"
 #include "device/rc_timing.h"
-#include "diagnostics/report_callbacks.h"
+#include "report/report_callbacks.h"
 #include "sim/virtual_host.h"
 
 namespace ktq::testing {

@@ -1,4 +1,4 @@
-#include "device/i2c_master.h"
+#include "i2c/i2c_master.h"
 
 #include <algorithm>
 #include <array>

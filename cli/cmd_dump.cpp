@@ -1,0 +1,140 @@
+// dump: the diagnostic dump of the attached converter, as the window's Dump
+// button writes it. The file appears whole or not at all: the dump goes to a
+// temporary file in the same folder, which replaces OUT only once the dump
+// is complete.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "chipdb/chip_id.h"
+#include "chipdb/register_db.h"
+#include "cli/cli.h"
+#include "device/hid_session.h"
+#include "device/rc_command.h"
+#include "diagnostics/dump.h"
+#include "report/report_callbacks.h"
+
+namespace ktq::cli {
+
+namespace {
+
+int RunDump(const std::vector<std::string>& args);
+
+const Command kDump = {
+    "dump", "OUT.txt", "write the converter's diagnostic dump",
+    "Identifies the chip and writes the diagnostic dump to OUT.txt: host and\n"
+    "chip information, the live link status, every register, the data memory,\n"
+    "the DPCD of the DisplayPort outputs and the decoded EDIDs. It takes a few\n"
+    "seconds: the dump waits one second at a time for status bits and error\n"
+    "counters to move. OUT.txt is replaced only by a complete dump; failed reads\n"
+    "are part of the dump's text. Messages go to standard error, with the\n"
+    "section being read on a terminal.\n"
+    "Exit status 0 when the dump was written, 1 when it could not be written or\n"
+    "the converter went away during it (OUT.txt then holds what was read, with\n"
+    "the failures), 3 without a converter.\n",
+    RunDump};
+
+// The version the dump's header names.
+constexpr char kToolVersion[] = KTQ_TOOL_VERSION;
+
+bool terminal = false;
+// The temporary file, removed if the run is interrupted.
+char pendingPath[4096] = {};
+
+void Message(const char* text) {
+  if (terminal) std::fputs("\r\033[K", stderr);
+  std::fputs(text, stderr);
+}
+
+void ShowSection(const char* section) {
+  if (terminal) std::fprintf(stderr, "\r\033[Kdump: reading %s...", section);
+}
+
+void Removed() { std::fputs("\nDevice removed.\n", stderr); }
+
+void RemovePendingAndExit(int signal) {
+  if (pendingPath[0] != 0) unlink(pendingPath);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
+
+// A temporary file next to `path`, so that the final rename stays within
+// one file system.
+bool MakeTemporary(const std::string& path, std::string& temporary) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  std::string pattern = folder + "/.ktq-dump-XXXXXX";
+  if (pattern.size() >= sizeof pendingPath) return (errno = ENAMETOOLONG), false;
+  const int fd = mkstemp(pattern.data());
+  if (fd < 0) return false;
+  // mkstemp makes the file readable by its owner only; a dump is an
+  // ordinary document.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  close(fd);
+  temporary = pattern;
+  return true;
+}
+
+// Whether the converter is still there once the dump is done: the removal
+// report comes from another thread and may lag, so ask the chip itself.
+bool StillAnswering() {
+  uint8_t dateCode[4] = {};
+  return !DeviceRemoved() && RCReadRegister(chipdb::kChipDateCodeAddress, sizeof dateCode, dateCode) == 0;
+}
+
+int RunDump(const std::vector<std::string>& args) {
+  if (args.size() != 1) return UsageError(kDump, "dump takes one OUT.txt");
+  const std::string& out = args[0];
+  terminal = isatty(fileno(stderr)) != 0;
+  RCSetCallbacks(Removed, nullptr, Message, nullptr, nullptr);
+  if (int status = OpenConverter()) return status;
+  if (const int32_t identified = RCIdentifyChip(); identified != 0)
+    std::fprintf(stderr, "ktq: chip identification failed (result 0x%X); dumping what can be read\n",
+                 static_cast<uint32_t>(identified));
+
+  std::string temporary;
+  if (!MakeTemporary(out, temporary)) {
+    std::fprintf(stderr, "ktq: cannot write next to %s: %s\n", out.c_str(), std::strerror(errno));
+    return kExitDeviceError;
+  }
+  std::strncpy(pendingPath, temporary.c_str(), sizeof pendingPath - 1);
+  auto previousInt = std::signal(SIGINT, RemovePendingAndExit);
+  auto previousTerm = std::signal(SIGTERM, RemovePendingAndExit);
+  diag::SetDumpSectionObserver(ShowSection);
+  const int32_t result = RCDumpAll(temporary.c_str(), kToolVersion);
+  diag::SetDumpSectionObserver(nullptr);
+
+  int status = kExitOk;
+  if (result != 0) {
+    unlink(temporary.c_str());
+    std::fprintf(stderr, "ktq: the dump could not be written (result 0x%X); %s is unchanged\n",
+                 static_cast<uint32_t>(result), out.c_str());
+    status = kExitDeviceError;
+  } else if (std::rename(temporary.c_str(), out.c_str()) != 0) {
+    std::fprintf(stderr, "ktq: cannot replace %s: %s\n", out.c_str(), std::strerror(errno));
+    unlink(temporary.c_str());
+    status = kExitDeviceError;
+  } else if (!StillAnswering()) {
+    std::fprintf(stderr, "ktq: the converter went away during the dump; %s shows which reads failed\n", out.c_str());
+    status = kExitDeviceError;
+  }
+  pendingPath[0] = 0;
+  std::signal(SIGINT, previousInt);
+  std::signal(SIGTERM, previousTerm);
+  return status;
+}
+
+}  // namespace
+
+void RegisterDumpCommands(CommandTable& table) { table.Add(kDump); }
+
+}  // namespace ktq::cli

@@ -1,0 +1,123 @@
+// ktq dump over every shipped dump scenario: a complete file with its
+// sections in order, every EDID section as `ktq edid decode` prints the same
+// bytes, every read in the trace, and OUT replaced only by a whole dump.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/ktq_run.h"
+#include "tests/support/test_dir.h"
+
+namespace ktq::testing {
+namespace {
+
+const std::string kScenarios = KTQ_SOURCE_DIR "/sim/scenarios/";
+
+struct Scenario {
+  const char* name;
+  // The EDID file of the input and of each output, "" for none.
+  std::vector<std::string> edids;
+  friend void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+};
+
+const std::string kTv = "tv-4k.bin", kMonitor = "monitor-dp.bin";
+
+std::string FormatHeader(size_t port, bool connected);
+
+class KtqDump : public ::testing::TestWithParam<Scenario> {
+ protected:
+  KtqRun Ktq(const std::string& arguments) { return RunKtq(arguments, TestPath("")); }
+};
+
+TEST_P(KtqDump, CompleteDumpWithTheSectionsInOrder) {
+  const Scenario& s = GetParam();
+  const std::string out = TestPath("OUT.txt"), trace = TestPath("trace.txt");
+  const KtqRun run = Ktq("--simulate=" + kScenarios + s.name + ".json --trace " + trace + " dump " + out);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "Dump register/memory...finished.\r\n");
+  const std::string text = SlurpFile(out);
+
+  std::vector<std::string> sections = {"Dump at ", "\r\n\r\n", "Running in ", "Register data dump...\r\n",
+                                       "\r\nRegister data dump finished\r\n", "\r\nMemory data dump...\r\n",
+                                       "Memory data dump finished\r\n\r\n", "\r\n\r\nTambo EDID:\r\n"};
+  size_t at = 0;
+  for (const std::string& marker : sections) {
+    const size_t found = text.find(marker, at);
+    ASSERT_NE(found, std::string::npos) << marker << " missing or out of order";
+    at = found + marker.size();
+  }
+
+  // Each EDID section is what `ktq edid decode` gives for the same bytes;
+  // outputs without a display say so.
+  for (size_t index = 0; index < s.edids.size(); ++index) {
+    const std::string header = index == 0 ? "\r\n\r\nTambo EDID:\r\n" : FormatHeader(index - 1, !s.edids[index].empty());
+    const size_t start = text.find(header);
+    ASSERT_NE(start, std::string::npos) << header;
+    if (s.edids[index].empty()) continue;
+    const KtqRun decode = Ktq("edid decode " + kScenarios + "edids/" + s.edids[index]);
+    ASSERT_EQ(decode.status, 0);
+    EXPECT_EQ(text.substr(start + header.size(), decode.out.size()), decode.out) << header;
+  }
+
+  // The trace holds the reads: as many output reports as the dump needed,
+  // and nothing refused.
+  const std::string wire = SlurpFile(trace);
+  EXPECT_NE(wire.find(" OUT "), std::string::npos);
+  EXPECT_EQ(wire.find("OUT-FAIL"), std::string::npos);
+
+  // Nothing is left beside OUT.
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(TestDir()))
+    files += entry.path().filename().string().rfind(".ktq-dump-", 0) == 0;
+  EXPECT_EQ(files, 0u);
+}
+
+std::string FormatHeader(size_t port, bool connected) {
+  return connected ? "\r\n\r\nTX" + std::to_string(port) + " EDID:\r\n"
+                   : "\r\n\r\nTX" + std::to_string(port) + " no connection\r\n\r\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shipped, KtqDump,
+    ::testing::Values(Scenario{"hdmi-adapter-4k-tv", {kTv, kTv, "", ""}},
+                      Scenario{"dock-type6-dsc-frl", {kMonitor, kMonitor, kTv, kMonitor, kTv}},
+                      Scenario{"no-display", {kMonitor, "", "", ""}},
+                      Scenario{"dropping-link", {kMonitor, kMonitor, "", ""}},
+                      Scenario{"memory-reads-fail", {kMonitor, kTv, "", ""}}),
+    [](const auto& info) {
+      std::string n = info.param.name;
+      for (char& c : n)
+        if (c == '-') c = '_';
+      return n;
+    });
+
+TEST(KtqDumpFile, AFailedDumpLeavesTheOldFileAlone) {
+  const std::string out = TestPath("OUT.txt");
+  std::ofstream(out) << "earlier dump\n";
+  // No converter: nothing is written.
+  const std::string empty = TestPath("none.json");
+  std::ofstream(empty) << R"({"devices": []})";
+  KtqRun run = RunKtq("--simulate=" + empty + " dump " + out, TestPath(""));
+  EXPECT_EQ(run.status, 3);
+  EXPECT_EQ(SlurpFile(out), "earlier dump\n");
+
+  // A converter pulled out during the dump: OUT holds the dump with its
+  // failures, and the exit status says the converter went away.
+  run = RunKtq("--simulate=" KTQ_SOURCE_DIR "/tests/data/dump/unplugged-halfway.json dump " + out, TestPath(""));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(SlurpFile(out).find("read out the memory data failed at the address: 90000000h"), std::string::npos);
+
+  // A folder that does not exist: nothing is created.
+  run = RunKtq("--simulate dump " + TestPath("no/such/folder/OUT.txt"), TestPath(""));
+  EXPECT_EQ(run.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(TestPath("no")));
+
+  run = RunKtq("--simulate dump", TestPath(""));
+  EXPECT_EQ(run.status, 2);
+}
+
+}  // namespace
+}  // namespace ktq::testing

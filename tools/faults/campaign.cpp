@@ -367,7 +367,13 @@ Verdict Campaign::Judge(const RunPlan& plan, const std::string& dir, const Child
   const uint64_t latency = std::max<uint64_t>(timing.value("latency_us", uint64_t{0}), 1000);
   const uint64_t slowdown = ((polls + 2) * latency + 3 * 1000 - 1) / (3 * 1000);
   const uint64_t elapsed = state.value("elapsed_us", uint64_t{0});
-  const uint64_t allowed = base.elapsedUs * std::max<uint64_t>(slowdown, 1) + kFaultAllowanceUs;
+  // Every request a fault hit may cost its whole reply budget (the erase's
+  // 60 s, else 5 s) and a failed fetch's pause: a fault that hits every
+  // request from some point on makes a long run, but no wait runs past its
+  // budget.
+  uint64_t hitAllowance = 0;
+  for (const auto& c : state["fault_hits"]) hitAllowance += c.get<int>() == kErase ? 60'500'000 : 5'500'000;
+  const uint64_t allowed = base.elapsedUs * std::max<uint64_t>(slowdown, 1) + kFaultAllowanceUs + hitAllowance;
   if (elapsed > allowed)
     return {Verdict::kHang, "took " + std::to_string(elapsed / 1000) + " ms of device time, more than the " +
                                 std::to_string(allowed / 1000) + " ms its budgets allow"};

@@ -47,6 +47,15 @@ QPixmap CheckMarkIcon(qreal devicePixelRatio) {
   return pixmap;
 }
 
+// The file the user accepted, taken when the dialog accepts it: the dialog's
+// own selection may still change afterwards as its folder finishes loading.
+std::optional<std::string> RunFileDialog(QFileDialog& dialog) {
+  QString chosen;
+  QObject::connect(&dialog, &QFileDialog::fileSelected, &dialog, [&chosen](const QString& file) { chosen = file; });
+  if (dialog.exec() != QDialog::Accepted || chosen.isEmpty()) return std::nullopt;
+  return chosen.toStdString();
+}
+
 QPlainTextEdit* ReadOnlyField(const char* name) {
   auto* field = new QPlainTextEdit;
   field->setObjectName(name);
@@ -166,8 +175,7 @@ std::optional<std::string> MainWindow::runOpenPanel(const OpenPanel& panel) {
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setNameFilter(QString("%1 (*.%2)").arg(Q(panel.message), Q(panel.extension)));
   dialog.setFilter(dialog.filter() & ~QDir::Hidden);
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().first().toStdString();
+  return RunFileDialog(dialog);
 }
 
 std::optional<std::string> MainWindow::runSavePanel(const SavePanel& panel) {
@@ -180,8 +188,7 @@ std::optional<std::string> MainWindow::runSavePanel(const SavePanel& panel) {
   dialog.setDefaultSuffix(Q(panel.extension));
   dialog.setFilter(dialog.filter() & ~QDir::Hidden);
   dialog.selectFile(Q(panel.proposedName + "." + panel.extension));
-  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-  return dialog.selectedFiles().first().toStdString();
+  return RunFileDialog(dialog);
 }
 
 int MainWindow::runAlert(const Alert& alert) {

@@ -6,6 +6,7 @@
 #include "app/progress_line.h"
 #include "chipdb/chip_id.h"
 #include "device/hid_session.h"
+#include "diagnostics/dump.h"
 #include "operations/cascade_update.h"
 #include "operations/firmware_update.h"
 #include "operations/tefra_log.h"
@@ -37,7 +38,7 @@ bool Enabled(ButtonState state, Button button) {
 
 DeviceOperations DeviceLogicOperations() {
   return {RCEnumAndOpenDevice, RCCloseDevice, RCIdentifyChip, RCUpdateFirmware, RCCascadeUpdate, RCSaveTefraLog,
-          nullptr};
+          RCDumpAll};
 }
 
 struct ViewController::UpdateFlow {
@@ -143,7 +144,6 @@ void ViewController::runUpdateFlow(const UpdateFlow& flow) {
 void ViewController::runSaveFlow(const SaveFlow& flow) {
   const std::optional<std::string> path = window_.runSavePanel({flow.title, flow.proposedName, flow.extension});
   if (!path || !deviceOpened_) return;
-  if (flow.dump && !operations_.dumpAll) return;
   setButtonState(ButtonState::busy);
   std::function<void()> work;
   if (flow.dump) {

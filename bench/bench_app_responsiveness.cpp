@@ -120,6 +120,7 @@ class PaintCounter : public QObject {
 };
 
 double windowSeconds = 0;
+double windowWorkSeconds = 0;  // the operation alone, on the window's worker
 double maxBlockedMs = 0;         // while the update ran
 double maxBlockedOverallMs = 0;  // including the alerts opening and closing
 int repaints = 0;
@@ -184,6 +185,7 @@ void BM_WindowUpdate(benchmark::State& state) {
     s.SetLatency(0);
     windowLatency = LatencySeconds() - latencyBefore;
     windowSeconds = std::chrono::duration<double>(completionUp - workStart.load()).count();
+    windowWorkSeconds = std::chrono::duration<double>(workEnd.load() - workStart.load()).count();
     maxBlockedMs = maxBlockedOverallMs = 0;
     for (const Gap& g : gaps) {
       const double ms = std::chrono::duration<double, std::milli>(g.length).count();
@@ -208,8 +210,10 @@ int main(int argc, char** argv) {
   return ktq::bench::RunBenchmarks(argc, argv, [](const ktq::bench::FigureReporter&) {
     std::printf("type-6 update, 125 us per transfer:\n");
     std::printf("  command line (baseline):  %.3f s\n", cliSeconds);
-    std::printf("  window:                   %.3f s, ratio %.4f (goal: at most 1.02)\n", windowSeconds,
+    std::printf("  window, to the completion alert: %.3f s, ratio %.4f (goal: at most 1.02)\n", windowSeconds,
                 ktq::bench::Ratio(windowSeconds, cliSeconds));
+    std::printf("  window, the update on its worker: %.3f s, ratio %.4f\n", windowWorkSeconds,
+                ktq::bench::Ratio(windowWorkSeconds, cliSeconds));
     std::printf("  beyond the converter's modelled latency: command line %.0f ms, window %.0f ms\n",
                 (cliSeconds - cliLatency) * 1e3, (windowSeconds - windowLatency) * 1e3);
     std::printf("  main thread blocked at most %.1f ms at a time while the update ran (goal: at most 50 ms);\n"

@@ -17,9 +17,11 @@
 #include "chipdb/register_db.h"
 #include "cli/cli.h"
 #include "device/hid_session.h"
+#include "device/hidapi_backend.h"
 #include "device/rc_command.h"
 #include "diagnostics/dump.h"
 #include "report/report_callbacks.h"
+#include "sim/skipped_pauses.h"
 
 namespace ktq::cli {
 
@@ -35,7 +37,8 @@ const Command kDump = {
     "seconds: the dump waits one second at a time for status bits and error\n"
     "counters to move. OUT.txt is replaced only by a complete dump; failed reads\n"
     "are part of the dump's text. Messages go to standard error, with the\n"
-    "section being read on a terminal.\n"
+    "section being read on a terminal. With --simulate the one-second pauses\n"
+    "are skipped: the virtual converter needs no time to settle.\n"
     "Exit status 0 when the dump was written, 1 when it could not be written or\n"
     "the converter went away during it (OUT.txt then holds what was read, with\n"
     "the failures), 3 without a converter.\n",
@@ -48,13 +51,20 @@ bool terminal = false;
 // The temporary file, removed if the run is interrupted.
 char pendingPath[4096] = {};
 
+// On a terminal the section being read follows the open message line
+// ("Dump register/memory... [memory]") and is wiped when the next message
+// arrives; elsewhere only the messages are written.
+std::string openLine;
+
 void Message(const char* text) {
-  if (terminal) std::fputs("\r\033[K", stderr);
+  if (terminal) std::fputs(("\r\033[K" + openLine).c_str(), stderr);
   std::fputs(text, stderr);
+  openLine += text;
+  if (!openLine.empty() && openLine.back() == '\n') openLine.clear();
 }
 
 void ShowSection(const char* section) {
-  if (terminal) std::fprintf(stderr, "\r\033[Kdump: reading %s...", section);
+  if (terminal) std::fprintf(stderr, "\r\033[K%s[%s]", openLine.c_str(), section);
 }
 
 void Removed() { std::fputs("\nDevice removed.\n", stderr); }
@@ -110,7 +120,10 @@ int RunDump(const std::vector<std::string>& args) {
   auto previousInt = std::signal(SIGINT, RemovePendingAndExit);
   auto previousTerm = std::signal(SIGTERM, RemovePendingAndExit);
   diag::SetDumpSectionObserver(ShowSection);
+  const bool simulated = InstalledHidBackend() != &HidapiBackend();
+  if (simulated) SetRcTiming(sim::SkippedPauseTiming());
   const int32_t result = RCDumpAll(temporary.c_str(), kToolVersion);
+  if (simulated) SetRcTiming(RcTiming{});
   diag::SetDumpSectionObserver(nullptr);
 
   int status = kExitOk;

@@ -69,6 +69,11 @@ struct HidBackend {
   // Before close: stops the watch and waits for its thread to end; if the
   // callback is running, it is allowed to finish first. Accepts null.
   void (*stop_removal_watch)(void* token);
+
+  // RCOpenDevicePath (hid_open_path): opens the device at this enumeration
+  // path, so that one of several converters with the same IDs can be chosen.
+  // The handle, or null on failure.
+  hid_device* (*open_path)(const char* path);
 };
 
 }  // namespace ktq

@@ -137,6 +137,14 @@ int32_t RCOpenDevice(uint16_t vendorId, uint16_t productId) {
   return 0;
 }
 
+int32_t RCOpenDevicePath(const char* path) {
+  RCCloseDevice();
+  hid_device* handle = session.backend && path ? session.backend->open_path(path) : nullptr;
+  if (!handle) return -1;
+  AdoptHandle(handle);
+  return 0;
+}
+
 int32_t RCCloseDevice() {
   CloseOpenDevice();
   return 0;
@@ -183,15 +191,23 @@ void SetHidBackend(const HidBackend* backend) { session.backend = backend; }
 
 const HidBackend* InstalledHidBackend() { return session.backend; }
 
-std::vector<ConverterListing> ListSupportedConverters() {
+namespace {
+
+std::vector<ConverterListing> ListDevices(bool supportedOnly) {
   std::vector<ConverterListing> found;
   if (!session.backend) return found;
   Enumeration list(session.backend);
   for (const hid_device_info* d = list.head; d; d = d->next) {
-    if (!IsSupportedConverter(d->vendor_id, d->product_id)) continue;
-    found.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, ToUtf8(d->product_string)});
+    if (supportedOnly && !IsSupportedConverter(d->vendor_id, d->product_id)) continue;
+    found.push_back({d->path ? d->path : "", d->vendor_id, d->product_id, ToUtf8(d->product_string),
+                     ToUtf8(d->serial_number)});
   }
   return found;
 }
+
+}  // namespace
+
+std::vector<ConverterListing> ListSupportedConverters() { return ListDevices(true); }
+std::vector<ConverterListing> ListHidDevices() { return ListDevices(false); }
 
 }  // namespace ktq

@@ -24,6 +24,11 @@ int32_t RCEnumAndOpenDevice();
 // and switches it to non-blocking reads. 0 or -1.
 int32_t RCOpenDevice(uint16_t vendorId, uint16_t productId);
 
+// Closes any open device, then opens the device at this enumeration path
+// (`ktq --device`). 0, or -1 when there is no such device or it cannot be
+// opened (no message: the caller knows what it asked for).
+int32_t RCOpenDevicePath(const char* path);
+
 // Closes the open device, if any. Always 0.
 int32_t RCCloseDevice();
 
@@ -74,10 +79,15 @@ struct ConverterListing {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   std::string product;  // UTF-8
+  std::string serial;   // UTF-8, empty when the device has none
 };
 
 // The attached supported converters in enumeration order, the first being the
 // one RCEnumAndOpenDevice opens. Needs RCInit.
 std::vector<ConverterListing> ListSupportedConverters();
+
+// Every HID device attached, supported or not (for telling a user what is
+// there when no converter is). Needs RCInit.
+std::vector<ConverterListing> ListHidDevices();
 
 }  // namespace ktq

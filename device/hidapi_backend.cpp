@@ -42,6 +42,15 @@ hid_device* OpenAndRemember(unsigned short vid, unsigned short pid, const wchar_
   return device;
 }
 
+hid_device* OpenPathAndRemember(const char* path) {
+  hid_device* device = hid_open_path(path);
+  if (device) {
+    std::lock_guard<std::mutex> lock(pathsMutex);
+    openPaths[device] = path;
+  }
+  return device;
+}
+
 void CloseAndForget(hid_device* device) {
   {
     std::lock_guard<std::mutex> lock(pathsMutex);
@@ -152,6 +161,7 @@ int Exit() { return hid_exit(); }
 const ktq::HidBackend kHidapiBackend = {
     Init,           Exit,      hid_enumerate,        hid_free_enumeration, OpenAndRemember, CloseAndForget,
     hid_set_nonblocking, hid_write, hid_get_input_report, StartRemovalWatch,    StopRemovalWatch,
+    OpenPathAndRemember,
 };
 
 }  // namespace

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
+
+#include <unistd.h>
 
 #include "device/hid_session.h"
 
@@ -13,6 +16,9 @@ namespace {
 struct TraceState {
   const ktq::HidBackend* inner = nullptr;
   std::FILE* file = nullptr;
+  std::string path;    // the trace file asked for
+  std::string beside;  // where it is written until it is complete
+  int writeError = 0;  // errno of the first failed write
   std::chrono::steady_clock::time_point start;
   // The removal line comes from the watch thread.
   std::mutex mutex;
@@ -36,8 +42,10 @@ void Record(const char* word, const unsigned char* bytes = nullptr) {
     }
   }
   line[used++] = '\n';
-  std::fwrite(line, 1, static_cast<size_t>(used), trace.file);
-  std::fflush(trace.file);
+  if (std::fwrite(line, 1, static_cast<size_t>(used), trace.file) != static_cast<size_t>(used) ||
+      std::fflush(trace.file) != 0) {
+    if (trace.writeError == 0) trace.writeError = errno != 0 ? errno : EIO;
+  }
 }
 
 int TracedInit() { return trace.inner->init(); }
@@ -49,6 +57,12 @@ void TracedFreeEnumeration(hid_device_info* devices) { trace.inner->free_enumera
 
 hid_device* TracedOpen(unsigned short vid, unsigned short pid, const wchar_t* serial) {
   hid_device* device = trace.inner->open(vid, pid, serial);
+  if (device) Record("OPEN");
+  return device;
+}
+
+hid_device* TracedOpenPath(const char* path) {
+  hid_device* device = trace.inner->open_path(path);
   if (device) Record("OPEN");
   return device;
 }
@@ -110,7 +124,7 @@ void TracedStopRemovalWatch(void* token) {
 const ktq::HidBackend kTracedBackend = {
     TracedInit,  TracedExit,           TracedEnumerate, TracedFreeEnumeration,   TracedOpen,
     TracedClose, TracedSetNonblocking, TracedWrite,     TracedGetInputReport, TracedStartRemovalWatch,
-    TracedStopRemovalWatch,
+    TracedStopRemovalWatch, TracedOpenPath,
 };
 
 }  // namespace
@@ -124,7 +138,10 @@ bool StartWireTrace(const std::string& path, std::string& error) {
     return false;
   }
   StopWireTrace();
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  // Written beside the file and renamed when the trace ends, so that an
+  // existing trace is replaced only by a whole new one.
+  const std::string beside = path + ".part-" + std::to_string(::getpid());
+  std::FILE* file = std::fopen(beside.c_str(), "w");
   if (!file) {
     error = "cannot write trace file " + path + ": " + std::strerror(errno);
     return false;
@@ -133,17 +150,29 @@ bool StartWireTrace(const std::string& path, std::string& error) {
     std::lock_guard<std::mutex> lock(trace.mutex);
     trace.inner = InstalledHidBackend();
     trace.file = file;
+    trace.path = path;
+    trace.beside = beside;
+    trace.writeError = 0;
     trace.start = std::chrono::steady_clock::now();
   }
   SetHidBackend(&kTracedBackend);
   return true;
 }
 
-void StopWireTrace() {
+bool StopWireTrace(std::string* error) {
   if (InstalledHidBackend() == &kTracedBackend) SetHidBackend(trace.inner);
   std::lock_guard<std::mutex> lock(trace.mutex);
-  if (trace.file) std::fclose(trace.file);
+  if (!trace.file) return true;
+  int failure = trace.writeError;
+  if (std::fclose(trace.file) != 0 && failure == 0) failure = errno != 0 ? errno : EIO;
   trace.file = nullptr;
+  if (failure == 0 && std::rename(trace.beside.c_str(), trace.path.c_str()) != 0) failure = errno;
+  if (failure != 0) {
+    std::remove(trace.beside.c_str());
+    if (error) *error = "the trace file " + trace.path + " could not be written: " + std::strerror(failure);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace ktq

@@ -12,7 +12,7 @@
 #include "device/rc_timing.h"
 #include "report/format.h"
 #include "diagnostics/link_status.h"
-#include "diagnostics/link_tables.h"
+#include "diagnostics/link_common.h"
 #include "diagnostics/register_access.h"
 #include "diagnostics/rx_dsc_info.h"
 #include "diagnostics/tx_hpd_state.h"
@@ -137,7 +137,6 @@ class FirstLayout {
   bool GatherDisplayPortTiming(const Pass& p, Transmitter& t);
   void GatherHdmiTiming(const Pass& p, Transmitter& t);
   void TransmitterLines(const Pass& p, const Transmitter& t);
-  void SymbolErrorLine(uint32_t port);
 
   std::string& text_;
   bool type5_ = false;
@@ -321,18 +320,6 @@ void FirstLayout::GatherEncryption(Pass& p) {
   while (s < 64 && !(Bit(slots[s], 6) && (slots[s] & 0x3Fu) == vcid)) ++s;
   p.encrypted = s <= 31 ? Bit(p.hdcp.ecf0, static_cast<int>((s - 1) & 31)) : Bit(p.hdcp.ecf1, static_cast<int>((s - 32) & 31));
   p.contentType = p.txVersion == 2 ? Bit(p.hdcp.typeLow, static_cast<int>(s & 31)) : 0;
-}
-
-void FirstLayout::SymbolErrorLine(uint32_t port) {
-  uint8_t first[8] = {}, second[8] = {};
-  const bool firstOk = ReadDpcd(port, 0x210, sizeof first, first);
-  ktq::Pause(kSettle);
-  const bool secondOk = ReadDpcd(port, 0x210, sizeof second, second);
-  if (!firstOk || !secondOk) return;
-  text_ += FormatString("symbol error recently: %04x %04x %04x %04x, in 1s: %04x %04x %04x %04x\r\n",
-                        LittleEndian16(first), LittleEndian16(first + 2), LittleEndian16(first + 4),
-                        LittleEndian16(first + 6), LittleEndian16(second), LittleEndian16(second + 2),
-                        LittleEndian16(second + 4), LittleEndian16(second + 6));
 }
 
 void FirstLayout::ReceiverLines(Pass& p) {
@@ -618,7 +605,7 @@ void FirstLayout::TransmitterLines(const Pass& p, const Transmitter& t) {
   if (!t.hdmi) {
     text_ += FormatString("   DPCD 202~205h: %02x %02x %02x %02x, ", t.dpcd200[2], t.dpcd200[3], t.dpcd200[4],
                           t.dpcd200[5]);
-    SymbolErrorLine(p.i);
+    AppendSinkSymbolErrors(text_, p.i);
   }
   if (p.txVersion != 0) {
     text_ += FormatString("   HDCP%s : Encryption %s", kHdcpSuffix[p.txVersion], Enabled(t.encryption));

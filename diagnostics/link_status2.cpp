@@ -11,7 +11,7 @@
 #include "device/rc_timing.h"
 #include "report/format.h"
 #include "diagnostics/link_status.h"
-#include "diagnostics/link_tables.h"
+#include "diagnostics/link_common.h"
 #include "diagnostics/port_record.h"
 #include "diagnostics/register_access.h"
 #include "diagnostics/rx_dsc_info.h"
@@ -121,6 +121,20 @@ void AppendTimingPair(std::string& text, const PortRecord& r) {
   text += FormatString("HPOL: %d, VPOL: %d \r\n", r.Hpol(), r.Vpol());
 }
 
+// The audio line; the receive stream prints its rate in "KHz", the
+// transmitter in "Hz".
+void AppendAudio(std::string& text, const PortRecord& r, const char* rateFormat) {
+  const bool audio = Bit(r.audio, 2);
+  text += FormatString("  Audio %s, ", Enabled(audio));
+  if (!audio) {
+    text += FormatString(" channel: n/a, type: n/a \r\n");
+    return;
+  }
+  text += FormatString(" %d channel, ", r.audio >> 4);
+  text += FormatString(rateFormat, r.sampleRate / 1000, r.sampleRate % 1000);
+  text += FormatString(Bit(r.audio, 3) ? " compressed audio\r\n" : " LPCM audio\r\n");
+}
+
 void AppendHdcp(std::string& text, uint8_t hdcp, uint8_t state) {
   text += FormatString("  HDCP: ");
   text += FormatString("encryption: %s, ", kEncryption[Bit(hdcp, 1)]);
@@ -140,15 +154,7 @@ void AppendStream(std::string& text, uint32_t p, const PortRecord& r) {
   text += FormatString(" %dbpc, ", r.Bpc());
   text += FormatString("pixel clock: %d.%01dMhz, ", r.pixelClockKHz / 1000, r.ClockTenth());
   text += FormatString(" state: %d \r\n", r.linkState);
-  const bool audio = Bit(r.audio, 2);
-  text += FormatString("  Audio %s, ", Enabled(audio));
-  if (!audio) {
-    text += FormatString(" channel: n/a, type: n/a \r\n");
-  } else {
-    text += FormatString(" %d channel, ", r.audio >> 4);
-    text += FormatString(" %d.%dKHz, ", r.sampleRate / 1000, r.sampleRate % 1000);
-    text += FormatString(Bit(r.audio, 3) ? " compressed audio\r\n" : " LPCM audio\r\n");
-  }
+  AppendAudio(text, r, " %d.%dKHz, ");
   AppendTimingPair(text, r);
   if (Bit(r.hdcp, 1)) AppendHdcp(text, r.hdcp, r.hdcpState);
   text += FormatString("\r\n");
@@ -165,15 +171,7 @@ void AppendSinkStatus(std::string& text, uint32_t p) {
   uint8_t status[8] = {};
   if (!ReadDpcd(p, 0x200, sizeof status, status)) return;
   text += FormatString("  DPCD 202~205h: %02x %02x %02x %02x, ", status[2], status[3], status[4], status[5]);
-  uint8_t first[8] = {}, second[8] = {};
-  const bool firstOk = ReadDpcd(p, 0x210, sizeof first, first);
-  ktq::Pause(kSettle);
-  const bool secondOk = ReadDpcd(p, 0x210, sizeof second, second);
-  if (!firstOk || !secondOk) return;
-  text += FormatString("symbol error recently: %04x %04x %04x %04x, in 1s: %04x %04x %04x %04x\r\n",
-                       LittleEndian16(first), LittleEndian16(first + 2), LittleEndian16(first + 4),
-                       LittleEndian16(first + 6), LittleEndian16(second), LittleEndian16(second + 2),
-                       LittleEndian16(second + 4), LittleEndian16(second + 6));
+  AppendSinkSymbolErrors(text, p);
 }
 
 void AppendTransmitter(std::string& text, uint32_t p, const PortRecord& t) {
@@ -217,15 +215,7 @@ void AppendTransmitter(std::string& text, uint32_t p, const PortRecord& t) {
     text += FormatString("%dbpc, ", t.Bpc());
     text += FormatString("pixel clock: %d.%01dMhz, ", t.pixelClockKHz / 1000, t.ClockTenth());
     text += FormatString(" state: %d \r\n", t.linkState);
-    const bool audio = Bit(t.audio, 2);
-    text += FormatString("  Audio %s, ", Enabled(audio));
-    if (!audio) {
-      text += FormatString(" channel: n/a, type: n/a \r\n");
-    } else {
-      text += FormatString(" %d channel, ", t.audio >> 4);
-      text += FormatString(" %d.%dHz, ", t.sampleRate / 1000, t.sampleRate % 1000);
-      text += FormatString(Bit(t.audio, 3) ? " compressed audio\r\n" : " LPCM audio\r\n");
-    }
+    AppendAudio(text, t, " %d.%dHz, ");
     AppendTimingPair(text, t);
   }
   if (!hdmi) AppendSinkStatus(text, p);

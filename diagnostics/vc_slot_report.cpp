@@ -5,7 +5,7 @@
 #include "chipdb/chip_id.h"
 #include "chipdb/register_db.h"
 #include "report/format.h"
-#include "diagnostics/link_tables.h"
+#include "diagnostics/link_common.h"
 #include "diagnostics/register_access.h"
 
 namespace {

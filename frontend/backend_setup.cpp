@@ -26,7 +26,8 @@ OptionResult TakeBackendOption(int argc, char** argv, int& i, BackendOptions& op
       return OptionResult::bad;
     }
   } else if (arg == "--trace") {
-    if (i + 1 >= argc) {
+    // An empty name would silently record nothing.
+    if (i + 1 >= argc || argv[i + 1][0] == '\0') {
       error = "--trace needs a file";
       return OptionResult::bad;
     }
@@ -73,13 +74,14 @@ bool BackendSetup::Start(const BackendOptions& options, std::string& error) {
   return true;
 }
 
-void BackendSetup::Stop() {
-  if (tracing_) StopWireTrace();
+bool BackendSetup::Stop(std::string* traceError) {
+  const bool traced = !tracing_ || StopWireTrace(traceError);
   tracing_ = false;
   if (host_) host_->Uninstall();
   host_.reset();
   if (installed_) SetHidBackend(nullptr);
   installed_ = false;
+  return traced;
 }
 
 }  // namespace ktq::frontend

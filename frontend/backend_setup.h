@@ -44,7 +44,9 @@ class BackendSetup {
   // False with `error` set ("scenario: ..." or the trace file's problem);
   // nothing is left installed then.
   bool Start(const BackendOptions& options, std::string& error);
-  void Stop();
+  // False when the trace could not be written whole (`traceError` says why,
+  // if given): a trace that lost lines must not pass for a complete one.
+  bool Stop(std::string* traceError = nullptr);
 
  private:
   std::unique_ptr<sim::VirtualHost> host_;

@@ -42,9 +42,11 @@ int GetInputReport(hid_device*, unsigned char* data, size_t length) {
 }
 void* StartWatch(hid_device*, HidRemovedFn, void*) { return nullptr; }
 void StopWatch(void*) {}
+hid_device* OpenPath(const char*) { return reinterpret_cast<hid_device*>(&handleStorage); }
 
 const HidBackend kReplayBackend = {Zero,  Zero,           Enumerate,      FreeEnumeration, Open,     Close,
-                                   SetNonblocking, Write, GetInputReport, StartWatch,      StopWatch};
+                                   SetNonblocking, Write, GetInputReport, StartWatch,      StopWatch,
+                                   OpenPath};
 
 }  // namespace
 

@@ -43,13 +43,7 @@ I2CMState state;
 
 // Waits through the RC layer's timing, so tests replace clock and sleep once
 // for both layers.
-void Pause(std::chrono::microseconds duration) {
-  const ktq::RcTiming& timing = ktq::CurrentRcTiming();
-  if (timing.sleep)
-    timing.sleep(duration);
-  else
-    std::this_thread::sleep_for(duration);
-}
+using ktq::Pause;
 
 bool ReplyBudgetSpent(ktq::RcClock::time_point start) {
   const ktq::RcTiming& timing = ktq::CurrentRcTiming();

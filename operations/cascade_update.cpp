@@ -91,6 +91,9 @@ int32_t ActivateCompanion() {
   RCI2CSetCommand(UPDC_DISABLE_RC, 0, 0, nullptr);
   LoadRegisterDatabase(static_cast<int32_t>(CurrentChipType()));
   if (release != 0) return Fail(release);
+  // The new firmware is written but not running: that is no success, whatever
+  // the restore steps did.
+  if (activation != 0) return Fail(activation);
   ktq::ReportMessage("Update complete!\n");
   return 0;
 }

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-// 0 on success (also when the activation itself failed three times: the
-// message field says so), else the failing step's result: -1 without a
-// device, 242 for a main chip that is not type 5, the main chip's refusal of
-// RC mode or of the shared bus, the flash write's result, or the RDX4410's
-// refusal to release the shared bus.
+// 0 on success, else the failing step's result: -1 without a device, 242
+// for a main chip that is not type 5, the main chip's refusal of RC mode or
+// of the shared bus, the flash write's result, the RDX4410's refusal to
+// release the shared bus, or (after every restore step) the last of its
+// three refused activations.
 int32_t RCCascadeUpdate(const char* path);

@@ -9,6 +9,7 @@
 #include "report/format.h"
 #include "report/report_callbacks.h"
 #include "operations/c_file.h"
+#include "operations/operation_stop.h"
 #include "operations/rc_mode.h"
 
 namespace {
@@ -41,6 +42,11 @@ int32_t WriteImage(const std::vector<uint8_t>& image) {
   uint32_t offset = 0;
   for (uint32_t pass = 0; pass < imageSize / kFlashChunkSize; ++pass) {
     const uint32_t length = std::min(kFlashChunkSize, imageSize - offset);
+    // A stop requested meanwhile is honoured between chunks, never inside one.
+    if (ktq::OperationStopRequested()) {
+      ktq::ReportMessage(FormatString("Write flash STOPPED at index: %04x\n", offset).c_str());
+      return FailWritePhase(ktq::kOperationStopped);
+    }
     if (RCSetCommand(UPDC_WRITE_FLASH, length, offset, image.data() + offset) != 0) {
       ktq::ReportMessage(FormatString("Write flash FAILED at index: %04x\n", offset).c_str());
       return FailWritePhase(kChunkWriteFailed);
@@ -76,9 +82,9 @@ int32_t RCWriteFirmwareFile(const char* path) {
   const uint32_t imageSize = FirmwareImageSize(CurrentChipType());
   if (imageSize == 0) return -1;
 
-  // Opened for writing too, as it always has been: a file the user may not
-  // change is not taken as firmware.
-  ktq::CFile file = ktq::OpenCFile(path, "r+");
+  // Read only: the image is never written, and images on read-only media,
+  // in system folders or of another user must still be usable.
+  ktq::CFile file = ktq::OpenCFile(path, "rb");
   if (!file) {
     ktq::ReportMessage("Open file FAILED!!\n");
     return -1;
@@ -99,6 +105,7 @@ int32_t RCWriteFirmwareFile(const char* path) {
     return FailWritePhase(-1);
   }
 
+  if (ktq::OperationStopRequested()) return FailWritePhase(ktq::kOperationStopped);
   ktq::ReportMessage("Initializing...");
   if (!ktq::RcEnableSucceeded(ktq::EnableRcMode())) {
     ktq::ReportMessage("FAILED!!\n");
@@ -106,6 +113,7 @@ int32_t RCWriteFirmwareFile(const char* path) {
   }
   ktq::ReportMessage("OK!\n");
 
+  if (ktq::OperationStopRequested()) return FailWritePhase(ktq::kOperationStopped);
   ktq::ReportMessage("Erasing flash...");
   if (RCSetCommand(UPDC_ERASE_FLASH, sizeof kEraseFlashPayload, 0, kEraseFlashPayload) != 0) {
     ktq::ReportMessage("FAILED!!\n");

@@ -14,7 +14,8 @@ int32_t RCUpdateFirmware(const char* path);
 // Enters update mode, erases the flash, writes the first FirmwareImageSize
 // bytes of the file in 32-byte chunks and leaves update mode.
 // 0, -1 (no device, refused chip type, unusable file, RC mode refused),
-// 225 (erase failed) or 226 (a chunk write failed).
+// 225 (erase failed), 226 (a chunk write failed) or kOperationStopped (a
+// stop was requested: before the erase, or between two chunks).
 int32_t RCWriteFirmwareFile(const char* path);
 
 // Asks the chip to activate the newly written firmware; the result of the

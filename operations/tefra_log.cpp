@@ -7,7 +7,8 @@
 #include "device/rc_command.h"
 #include "report/format.h"
 #include "report/report_callbacks.h"
-#include "operations/c_file.h"
+#include "operations/operation_stop.h"
+#include "operations/replace_file.h"
 
 namespace {
 
@@ -30,9 +31,16 @@ void SendLogControl() {
 }  // namespace
 
 int32_t RCSaveTefraLog(const char* path, bool sendControl) {
+  ktq::TefraCapture capture;
+  return SaveTefraLog(path, sendControl, capture);
+}
+
+int32_t SaveTefraLog(const char* path, bool sendControl, ktq::TefraCapture& capture) {
+  capture = {};
   if (!DeviceHandle()) return -1;
-  ktq::CFile file = ktq::OpenCFile(path, "wb");
-  if (!file) {
+  // An existing log is replaced only by a complete new one.
+  ktq::FileReplacement file;
+  if (!file.Open(path)) {
     ktq::ReportMessage("Open file FAILED!!\n");
     return -1;
   }
@@ -42,24 +50,37 @@ int32_t RCSaveTefraLog(const char* path, bool sendControl) {
   TefraRecord record{};
   bool written = true;
   int32_t result = ReadRecord(record);
-  // Reading goes on until the device answers with a non-zero status: the end
-  // of the log, a refused read or a lost device.
-  while ((result & 0xFF) == 0) {
+  while ((result & 0xFF) == 0 && !ktq::OperationStopRequested()) {
     if (record[2] <= kLastValidMark) {
-      written = std::fwrite(record.data(), 1, record.size(), file.get()) == record.size();
+      written = std::fwrite(record.data(), 1, record.size(), file.File()) == record.size();
       if (!written) break;
+      ++capture.records;
     }
     result = ReadRecord(record);
   }
-  if (written) {
+  const bool stopped = (result & 0xFF) == 0;
+  if (written && !stopped) {
     std::printf("%s", FormatString("READ FROM TEFRA failed: %02x\n", result & 0xFF).c_str());
   }
-  written = ktq::CloseCFile(file) && written;
+  // The log ends when the device answers with a status. A failed transfer
+  // (-1, -2) or a vanished device cuts it short: what was read is kept for
+  // support, but not passed off as the whole log.
+  capture.complete = written && !stopped && result > 0 && !ktq::DeviceRemoved();
+  const std::string keptAs = capture.complete ? std::string(path) : std::string(path) + ktq::kIncompleteLogSuffix;
+  written = written && file.CommitAs(keptAs);
   SendLogControl();
   if (!written) {
     // A full disk or a vanished medium must not pass for a complete capture.
     ktq::ReportMessage("Write file FAILED!!\n");
     return -1;
+  }
+  capture.savedTo = keptAs;
+  if (!capture.complete) {
+    ktq::ReportMessage(FormatString("Log incomplete: %u record%s saved to %s\n", capture.records,
+                                    capture.records == 1 ? "" : "s", keptAs.c_str())
+                           .c_str());
+    if (stopped) return ktq::kOperationStopped;
+    return result < 0 ? result : -1;
   }
   ktq::ReportMessage("finished.\r\n");
   return 0;

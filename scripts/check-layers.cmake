@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 # include each other.
 set(layers report device chipdb i2c "operations diagnostics" frontend "cli app")
 # Folders beside the layers that no library layer may include; the front ends
-# may use the virtual converter for their demo mode.
+# and their shared set-up may use the virtual converter for the demo mode.
 set(outside sim tools tests bench fuzz)
 set(front_ends frontend cli app)
 

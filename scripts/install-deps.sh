@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libhidapi-dev libudev-dev nlohmann-json3-dev libcli11-dev
+  libhidapi-dev libudev-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libqt6test6
   "$@"

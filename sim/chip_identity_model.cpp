@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "sim/chip_identity_model.h"
 #include "sim/register_map_model.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
@@ -144,6 +145,12 @@ bool WriteIdentity(VirtualConverter& c, std::string& error) {
 }
 
 }  // namespace
+
+void SetFirmwareVersion(VirtualConverter& c, uint32_t version) {
+  const auto& chip = c.Extension<ChipIdentity>();
+  const uint32_t fallback = chip.defaults ? chip.defaults->fwVersionAddress : 0x20200230;
+  c.Memory().WriteU32(PlacedRegisterAddress(c, "CORE_MCU_FW_VERSION").value_or(fallback), version);
+}
 
 void InstallChipIdentityModel(SimRegistry& registry) {
   registry.AddConverterSection("chip", ParseChip);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "sim/chip_identity_model.h"
 #include "sim/i2c_master_model.h"
 #include "sim/model_clock.h"
 #include "sim/rc_protocol.h"
@@ -95,6 +96,10 @@ void Activate(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
   FlashState& f = Flash(c);
   if (Busy(f, reply)) return;
   ++f.activations;
+  if (f.restart) {
+    const uint32_t version = f.restart->fwVersion;
+    c.RestartAfterNextRequest(f.restart->offFor, [version](VirtualConverter& v) { SetFirmwareVersion(v, version); });
+  }
 }
 
 void RequestSpiBus(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
@@ -106,7 +111,7 @@ void RequestSpiBus(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
 }
 
 bool ParseFlash(const nlohmann::json& value, VirtualConverter& c, std::string& error) {
-  if (!CheckKeys(value, {"size", "erase_time_ms", "unplug_after_chunk"}, "flash", error)) return false;
+  if (!CheckKeys(value, {"size", "erase_time_ms", "unplug_after_chunk", "restart"}, "flash", error)) return false;
   FlashState& f = c.Extension<FlashState>();
   uint32_t number = 0;
   if (value.contains("size")) {
@@ -122,6 +127,18 @@ bool ParseFlash(const nlohmann::json& value, VirtualConverter& c, std::string& e
     if (!ParseUnsignedAs(value["unplug_after_chunk"], number, error) || number == 0)
       return (error = "flash: unplug_after_chunk: " + (error.empty() ? std::string("must be at least 1") : error)), false;
     f.unplugAfterChunk = number;
+  }
+  if (value.contains("restart")) {
+    const auto& r = value["restart"];
+    if (!CheckKeys(r, {"off_ms", "fw_version"}, "flash: restart", error)) return false;
+    FlashState::Restart restart;
+    if (r.contains("off_ms")) {
+      if (!ParseUnsignedAs(r["off_ms"], number, error)) return (error = "flash: restart: off_ms: " + error), false;
+      restart.offFor = std::chrono::milliseconds(number);
+    }
+    if (!r.contains("fw_version") || !ParseUnsignedAs(r["fw_version"], restart.fwVersion, error))
+      return (error = "flash: restart: fw_version: " + (error.empty() ? std::string("required") : error)), false;
+    f.restart = restart;
   }
   return true;
 }

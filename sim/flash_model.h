@@ -9,6 +9,10 @@
 //   "erase_time_ms"      how long an erase keeps its reply pending (0)
 //   "unplug_after_chunk" the converter is pulled out after this many chunk
 //                        writes have succeeded
+//   "restart"            {"off_ms", "fw_version"}: after an activation the
+//                        chip restarts into the new firmware: it drops off
+//                        the bus at the next request, comes back after
+//                        off_ms reporting fw_version
 // Refusals (erase, a chunk at an offset, activation) are the generic
 // "status" faults on UPDC_ERASE_FLASH, UPDC_WRITE_FLASH, UPDC_ACTIVATE_FIRMWARE.
 #pragma once
@@ -33,6 +37,11 @@ struct FlashState {
   std::optional<uint32_t> size;
   std::chrono::milliseconds eraseTime{0};
   std::optional<uint32_t> unplugAfterChunk;
+  struct Restart {
+    std::chrono::milliseconds offFor{0};
+    uint32_t fwVersion = 0;
+  };
+  std::optional<Restart> restart;
 
   // Made on first use, when the chip's identity is in memory.
   std::vector<uint8_t> bytes;

@@ -43,10 +43,11 @@ void ReadMemory(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
 // Whole aligned words go past the hooks first; the rest is plain memory.
 void StoreWithHooks(VirtualConverter& c, uint32_t address, const uint8_t* data, size_t length) {
   const auto& hooks = c.Extension<MemoryHooks>().writeWord;
+  if (hooks.empty()) return c.Memory().Write(address, data, length);
   size_t i = 0;
   while (i < length) {
     const uint32_t at = address + static_cast<uint32_t>(i);
-    if (!hooks.empty() && at % 4 == 0 && length - i >= 4) {
+    if (at % 4 == 0 && length - i >= 4) {
       const uint32_t value = data[i] | data[i + 1] << 8 | data[i + 2] << 16 | static_cast<uint32_t>(data[i + 3]) << 24;
       bool stored = false;
       for (const auto& hook : hooks) stored = stored || hook(c, at, value);

@@ -1,8 +1,11 @@
-// Scenario section "save_at_exit": writes a converter's state to files when
+// Scenario section "save_at_exit": writes converters' state to files when
 // the virtual host goes away, so that a run of a front end can be checked
-// from outside.
+// from outside. One object, or an array of them (one per converter):
 //   "device"  index of the converter (default 0)
-//   "flash"   file that receives the whole flash contents
+//   "flash"   file that receives the whole flash contents, written only when
+//             this process erased the flash: several processes of one
+//             scenario (ktq flash --all runs one per converter) then each
+//             save the converter they updated and no other
 //   "shared_flash" file that receives the flash shared with the RDX4410
 //   "rdx4410" file that receives the RDX4410's state as JSON (activated,
 //             activations, activation_attempts, rc_mode, holds_spi_bus)
@@ -58,7 +61,7 @@ void Save(VirtualHost& host, const SaveTargets& targets) {
     return;
   }
   VirtualConverter& c = host.Converter(targets.device);
-  if (!targets.flash.empty() && !SaveFlash(c, targets.flash))
+  if (!targets.flash.empty() && Flash(c).erases > 0 && !SaveFlash(c, targets.flash))
     std::fprintf(stderr, "virtual converter: cannot save the flash to %s\n", targets.flash.c_str());
   if (!targets.sharedFlash.empty() && !SaveFlash(c, targets.sharedFlash, true))
     std::fprintf(stderr, "virtual converter: cannot save the shared flash to %s\n", targets.sharedFlash.c_str());
@@ -71,7 +74,7 @@ void Save(VirtualHost& host, const SaveTargets& targets) {
     std::fprintf(stderr, "virtual converter: cannot save the converter state to %s\n", targets.state.c_str());
 }
 
-bool ParseSaveAtExit(const nlohmann::json& value, VirtualHost& host, std::string& error) {
+bool ParseSaveTargets(const nlohmann::json& value, VirtualHost& host, std::string& error) {
   if (!CheckKeys(value, {"device", "flash", "shared_flash", "rdx4410", "state"}, "save_at_exit", error)) return false;
   SaveTargets targets;
   targets.loaded = ModelNow();
@@ -85,6 +88,14 @@ bool ParseSaveAtExit(const nlohmann::json& value, VirtualHost& host, std::string
     *out = value[key].get<std::string>();
   }
   host.AddShutdownHook([targets](VirtualHost& h) { Save(h, targets); });
+  return true;
+}
+
+bool ParseSaveAtExit(const nlohmann::json& value, VirtualHost& host, std::string& error) {
+  if (!value.is_array()) return ParseSaveTargets(value, host, error);
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (!ParseSaveTargets(value[i], host, error)) return (error = "[" + std::to_string(i) + "] " + error), false;
+  }
   return true;
 }
 

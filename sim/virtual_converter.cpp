@@ -58,6 +58,12 @@ int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (unplugged_) return -1;
   ++requests_;
+  if (restartPending_) {
+    restartPending_ = false;
+    comesBackAt_ = std::chrono::steady_clock::now() + restartOffFor_;
+    UnplugLocked();
+    return -1;
+  }
   for (Fault& f : faults_) {
     if (f.kind == FaultKind::kUnplug && f.matched == 0 && requests_ > f.afterRequests) {
       f.matched = 1;
@@ -277,6 +283,23 @@ void VirtualConverter::Unplug() {
 void VirtualConverter::UnplugLocked() {
   unplugged_ = true;
   changed_.notify_all();
+}
+
+void VirtualConverter::RestartAfterNextRequest(std::chrono::milliseconds offFor,
+                                               std::function<void(VirtualConverter&)> onPowerUp) {
+  restartPending_ = true;
+  restartOffFor_ = offFor;
+  onPowerUp_ = std::move(onPowerUp);
+}
+
+void VirtualConverter::ComeBackIfDue() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!unplugged_ || !comesBackAt_ || std::chrono::steady_clock::now() < *comesBackAt_) return;
+    comesBackAt_.reset();
+  }
+  if (onPowerUp_) onPowerUp_(*this);
+  Replug();
 }
 
 void VirtualConverter::Replug() {

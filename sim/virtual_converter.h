@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -142,6 +143,14 @@ class VirtualConverter {
 
   void Unplug();
   void Replug();  // plugged in again: powers up
+  // The chip restarting into new firmware: it drops off the bus as the next
+  // request arrives (that request fails), stays away for `offFor`, then
+  // comes back powered up after `onPowerUp` has run (the new firmware's
+  // identity). Callable from a command handler.
+  void RestartAfterNextRequest(std::chrono::milliseconds offFor, std::function<void(VirtualConverter&)> onPowerUp);
+  // Brings a restarting converter back once its time away is over; the
+  // virtual host calls it before it enumerates or opens.
+  void ComeBackIfDue();
   bool Unplugged() const;
   // Blocks until the converter is unplugged (true) or `stop` is set and
   // WakeWaiters is called (false).
@@ -183,6 +192,10 @@ class VirtualConverter {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool unplugged_ = false;
+  bool restartPending_ = false;
+  std::chrono::milliseconds restartOffFor_{0};
+  std::optional<std::chrono::steady_clock::time_point> comesBackAt_;
+  std::function<void(VirtualConverter&)> onPowerUp_;
   uint64_t requests_ = 0;
   std::vector<uint8_t> faultHits_;
   std::vector<std::string> protocolErrors_;

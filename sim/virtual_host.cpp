@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "device/hid_session.h"
@@ -47,6 +48,7 @@ struct HostBackend {
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
     for (const auto& d : current->devices_) {
+      if (d.converter) d.converter->ComeBackIfDue();
       if (d.converter && d.converter->Unplugged()) continue;
       const DeviceIdentity& id = d.Identity();
       if ((vid && id.vendorId != vid) || (pid && id.productId != pid)) continue;
@@ -81,11 +83,22 @@ struct HostBackend {
 
   static hid_device* Open(unsigned short vid, unsigned short pid, const wchar_t* serial) {
     if (!current || serial) return nullptr;
+    return OpenFirst([vid, pid](const DeviceIdentity& id) { return id.vendorId == vid && id.productId == pid; });
+  }
+
+  static hid_device* OpenPath(const char* path) {
+    if (!current || !path) return nullptr;
+    const std::string wanted = path;
+    return OpenFirst([&wanted](const DeviceIdentity& id) { return id.path == wanted; });
+  }
+
+  // hid_open and hid_open_path take the first match, whether it opens or not.
+  template <typename Match>
+  static hid_device* OpenFirst(const Match& match) {
     for (auto& d : current->devices_) {
+      if (d.converter) d.converter->ComeBackIfDue();
       if (d.converter && d.converter->Unplugged()) continue;
-      const DeviceIdentity& id = d.Identity();
-      if (id.vendorId != vid || id.productId != pid) continue;
-      // hid_open takes the first match, whether it opens or not.
+      if (!match(d.Identity())) continue;
       if (d.converter && d.converter->openFails) return nullptr;
       std::lock_guard<std::mutex> lock(current->mutex_);
       ++current->openHandles_;
@@ -144,7 +157,7 @@ const HidBackend kHostBackend = {
     HostBackend::Init,           HostBackend::Exit,           HostBackend::Enumerate,
     HostBackend::FreeEnumeration, HostBackend::Open,          HostBackend::Close,
     HostBackend::SetNonblocking, HostBackend::Write,          HostBackend::GetInputReport,
-    HostBackend::StartRemovalWatch, HostBackend::StopRemovalWatch,
+    HostBackend::StartRemovalWatch, HostBackend::StopRemovalWatch, HostBackend::OpenPath,
 };
 
 }  // namespace

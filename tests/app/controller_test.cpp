@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,11 @@ const std::vector<Button> kAllSix(std::begin(app::kAllButtons), std::end(app::kA
 
 std::string Type5(const std::string& extra = "") {
   return R"({"devices": [{"chip": {"type": 5})" + extra + "}]}";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string WriteImage(const std::string& name, size_t size) {
@@ -400,6 +406,20 @@ TEST_F(ControllerTest, DumpPassesPathAndVersionAndShowsNoAlert) {
   EXPECT_EQ(window.message, "Dump register/memory...finished.\r\n");
   EXPECT_TRUE(window.alerts.empty());
   EXPECT_EQ(window.EnabledButtons(), kAllSix);
+}
+
+TEST_F(ControllerTest, DumpOfTheVirtualConverterCarriesTheApplicationVersion) {
+  Start(Type5());
+  Open();
+  window.panelAnswers = {TestPath("dump_MAC.txt")};
+  Press(&ViewController::dumpAll);
+  EXPECT_EQ(window.message, "Dump register/memory...finished.\r\n");
+  EXPECT_TRUE(window.alerts.empty());
+  EXPECT_EQ(window.EnabledButtons(), kAllSix);
+  const std::string dump = ReadFile(TestPath("dump_MAC.txt"));
+  const std::string header = dump.substr(0, dump.find("\r\n") + 2);
+  EXPECT_EQ(header.rfind("Dump at ", 0), 0u) << header;
+  EXPECT_NE(header.find(", application tool version: 4.5.6\r\n"), std::string::npos) << header;
 }
 
 // --- Removal and quit -------------------------------------------------------------

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -33,11 +35,19 @@ void AnswerNextModal(std::function<void(T*)> answer, int give_up_ms = 30000) {
   timer->start();
 }
 
-// Chooses `path` in the next file panel; its title goes to `title`.
+// Chooses `path` in the next file panel, as a user typing its name would;
+// the panel's title goes to `title`.
 inline void ChooseFile(const std::string& path, std::string* title = nullptr) {
   AnswerNextModal<QFileDialog>([path, title](QFileDialog* d) {
     if (title) *title = d->windowTitle().toStdString();
-    d->selectFile(QString::fromStdString(path));
+    const QFileInfo file(QString::fromStdString(path));
+    d->setDirectory(file.absolutePath());
+    // selectFile leaves the name field alone while it has the focus.
+    if (auto* name = d->findChild<QLineEdit*>("fileNameEdit")) {
+      name->setText(file.fileName());
+    } else {
+      d->selectFile(file.absoluteFilePath());
+    }
     QMetaObject::invokeMethod(d, "accept");  // as the panel's own button does
   });
 }
@@ -49,9 +59,14 @@ struct AlertSeen {
   std::vector<std::string> buttons;
 };
 
-// Presses the button titled `press` in the next alert and records it.
-inline void AnswerAlert(const std::string& press, std::vector<AlertSeen>* seen) {
-  AnswerNextModal<QMessageBox>([press, seen](QMessageBox* box) {
+// Presses the button titled presses[0] in the next alert, then presses[1] in
+// the one after it, and so on, recording each alert. The next answer is
+// armed before the button is pressed, since pressing may open the next
+// alert at once.
+inline void AnswerAlerts(std::vector<std::string> presses, std::vector<AlertSeen>* seen) {
+  if (presses.empty()) return;
+  AnswerNextModal<QMessageBox>([presses, seen](QMessageBox* box) {
+    const std::string press = presses.front();
     AlertSeen a{box->text().toStdString(), box->informativeText().toStdString(), box->icon(),
                 !box->iconPixmap().isNull(), {}};
     QAbstractButton* target = nullptr;
@@ -60,6 +75,7 @@ inline void AnswerAlert(const std::string& press, std::vector<AlertSeen>* seen) 
       if (b->text().toStdString() == press) target = b;
     }
     if (seen) seen->push_back(a);
+    AnswerAlerts(std::vector<std::string>(presses.begin() + 1, presses.end()), seen);
     if (target) target->click();
   });
 }

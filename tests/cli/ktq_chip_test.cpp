@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -66,18 +68,43 @@ TEST_F(KtqChipTest, InfoShowsTheChipAsTheWindowWould) {
                    "Register database: variant 6b, " + std::to_string(Registers("6b")) + " registers\n");
   EXPECT_EQ(r.err, "");
 
+  // An identity field that cannot be read is printed as the window shows
+  // it, and the run is no success.
   r = Ktq(Scenario(kTarvik) + " info");
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Chip type: Tarvik\r\nCurrent FW version = 2.07.001\nGet FW name FAILED!!\n"
                    "Register database: variant 5, " + std::to_string(Registers("5")) + " registers\n");
+  EXPECT_EQ(r.err, "ktq: the firmware name could not be read.\n");
+
+  r = Ktq(Scenario(kMondelo) + " info --json");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(nlohmann::json::parse(r.out),
+            nlohmann::json({{"path", "sim:0"}, {"serial", "SIM0"}, {"chip_type", 6}, {"chip_name", "Mondelo"},
+                            {"firmware_version", "1.05.050"}, {"firmware_name", "KTQ-FW-12345678"},
+                            {"register_database", "6b"}, {"registers", Registers("6b")}}));
+}
+
+// Identification that fails because the converter vanished is not an
+// unsupported chip.
+TEST_F(KtqChipTest, VanishedConverterIsNotAnUnsupportedChip) {
+  const KtqRun r = Ktq(Scenario(kMondelo) + " info");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::ofstream(files + "gone.json") << R"({"devices": [{"faults": [{"kind": "unplug", "after_requests": 0}]}]})";
+  const KtqRun gone = Ktq("--simulate=" + files + "gone.json info");
+  EXPECT_EQ(gone.status, 3);
+  EXPECT_EQ(gone.out, "");
+  // The removal report comes from the watch thread, before or after.
+  EXPECT_THAT(gone.err, ::testing::HasSubstr("ktq: the converter at sim:0 was disconnected during identification.\n"));
+  EXPECT_THAT(gone.err, ::testing::Not(::testing::HasSubstr("not supported")));
 }
 
 TEST_F(KtqChipTest, InfoOnAnUnsupportedChipFails) {
   for (const char* dateCode : {"99 02 22 20", "08 06 19 20"}) {
     const KtqRun r = Ktq(Scenario(std::string(R"("0x20200D30": ")") + dateCode + "\"") + " info");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "Device not supported!\r\n");
-    EXPECT_EQ(r.err, "ktq: chip identification failed (result 0xF2)\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, std::string("Device not supported!\r\nktq: the chip of this converter is not supported (date code 0x") +
+                         (dateCode[0] == '9' ? "20220299" : "20190608") + ").\n");
   }
 }
 
@@ -109,10 +136,16 @@ TEST_F(KtqChipTest, RegListFiltersByPartOrWildcard) {
   r = Ktq(Scenario(kMondelo) + " reg list 'TX*_INTR_HPD0_INT_STATUS'");
   EXPECT_EQ(r.out, wildcard);
 
-  r = Ktq(Scenario(kMondelo) + " reg list core_mcu");
-  EXPECT_EQ(r.status, 0);
+  // Case does not matter, for parts and wildcards alike.
+  r = Ktq(Scenario(kMondelo) + " reg list mcu_sw_int");
+  EXPECT_EQ(r.out, part);
+  r = Ktq(Scenario(kMondelo) + " reg list 'tx*_intr_hpd0_int_status'");
+  EXPECT_EQ(r.out, wildcard);
+
+  r = Ktq(Scenario(kMondelo) + " reg list NO_SUCH_THING");
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "ktq: no register matches core_mcu\n");
+  EXPECT_EQ(r.err, "ktq: no register matches NO_SUCH_THING\n");
 }
 
 TEST_F(KtqChipTest, RegReadDecodesEveryFieldFromTheMap) {
@@ -144,7 +177,7 @@ TEST_F(KtqChipTest, RegReadDecodesEveryFieldFromTheMap) {
 }
 
 TEST_F(KtqChipTest, RegWriteSendsTheValueLittleEndian) {
-  const KtqRun r = Ktq(Scenario(kMondelo) + " --trace " + trace + " reg write CORE_MCU_SPAD4 0xA1B2C3D4");
+  const KtqRun r = Ktq(Scenario(kMondelo) + " --trace " + trace + " reg write CORE_MCU_SPAD4 0xA1B2C3D4 -y");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   const auto outs = TraceOutputs();
@@ -162,7 +195,7 @@ TEST_F(KtqChipTest, RegErrors) {
   const std::string usage = "Usage: ktq [OPTIONS] reg list [PATTERN] | read NAME | write NAME VALUE\n";
   const Case cases[] = {
       {" reg read core_mcu_spad0", 2, "ktq: no register core_mcu_spad0 in database variant 6b\n"},
-      {" reg write NO_SUCH_REG 1", 2, "ktq: no register NO_SUCH_REG in database variant 6b\n"},
+      {" reg write NO_SUCH_REG 1 --yes", 2, "ktq: no register NO_SUCH_REG in database variant 6b\n"},
       {" reg write CORE_MCU_SPAD4 0x100000000", 2, "ktq: bad VALUE: 0x100000000\n" + usage},
       {" reg", 2, "ktq: reg takes list [PATTERN], read NAME or write NAME VALUE\n" + usage},
       {" reg read", 2, "ktq: reg takes list [PATTERN], read NAME or write NAME VALUE\n" + usage},
@@ -178,7 +211,7 @@ TEST_F(KtqChipTest, RegErrors) {
   const KtqRun r = Ktq(Scenario(R"("0x20200D30": "08 06 19 20")") + " reg read CORE_MCU_SPAD0");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "Device not supported!\r\nktq: chip identification failed (result 0xF2)\n");
+  EXPECT_EQ(r.err, "Device not supported!\r\nktq: the chip of this converter is not supported (date code 0x20190608).\n");
 }
 
 // The registers that identification and the device link use resolve on

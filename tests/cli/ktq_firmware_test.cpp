@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/progress_display.h"
+#include "cli/sha256.h"
 #include "tests/support/ktq_run.h"
 #include "tests/support/test_dir.h"
 
@@ -63,6 +64,8 @@ class KtqFirmwareTest : public ::testing::Test {
   std::string dir = (::ktq::testing::TestDir().string() + "/");
 };
 
+std::vector<uint8_t> ToBytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
 std::string SaveAtExit(const std::string& dir) {
   return R"(, "save_at_exit": {"flash": ")" + dir + R"(flash.bin", "shared_flash": ")" + dir +
          R"(shared.bin", "rdx4410": ")" + dir + R"(rdx.json"}})";
@@ -70,16 +73,21 @@ std::string SaveAtExit(const std::string& dir) {
 
 TEST_F(KtqFirmwareTest, FlashWritesTheImageInAscendingChunksAndCountsPercentLines) {
   const std::string image = WriteImage(0x50000 + 512);
-  const Run run = Ktq(R"({"devices": [{"chip": {"type": 5}}])" + SaveAtExit(dir), "flash " + image);
+  const Run run = Ktq(R"({"devices": [{"chip": {"type": 5}}])" + SaveAtExit(dir), "flash " + image + " --yes");
 
   EXPECT_EQ(run.status, 0) << run.err;
-  // A longer image is written as far as the chip takes it, with a note first.
-  EXPECT_EQ(run.err, "ktq: note: " + image +
-                         " holds 328192 bytes; a type-5 chip takes 327680 bytes (0x50000), the rest is not written\n");
+  EXPECT_EQ(run.out, "");
+  // A longer image is written as far as the chip takes it, with a note first;
+  // then what is about to be written; then the update's own lines.
   std::string percents;
   for (int p = 0; p <= 100; ++p) percents += std::to_string(p) + "%\n";
-  EXPECT_EQ(FromInitializing(run.out), "Initializing...OK!\nErasing flash...OK!\nUpdating firmware...\n" + percents +
-                                           "\t...OK!\nActivating firmware...OK!\nUpdate complete!\n");
+  EXPECT_EQ(run.err, "ktq: note: " + image +
+                         " holds 328192 bytes; a type-5 chip takes 327680 bytes (0x50000), the rest is not written\n"
+                         "Converter sim:0 (serial SIM0), chip type 5, firmware 2.03.034 \"TARVIK_FW\".\n"
+                         "Image " + image + ": 328192 bytes, SHA-256 " + ktq::cli::Sha256Hex(ToBytes(ImageBytes(0x50000 + 512))) +
+                         "\nInitializing...OK!\nErasing flash...OK!\nUpdating firmware...\n" + percents +
+                         "\t...OK!\nActivating firmware...OK!\nUpdate complete!\n"
+                         "The new firmware runs once the converter restarts: re-plug it (or use --wait).\n");
   EXPECT_EQ(SlurpFile(dir + "flash.bin"), ImageBytes(0x50000 + 512).substr(0, 0x50000));
 
   // Between the erase and the disable: 10,240 chunk writes at ascending
@@ -120,7 +128,7 @@ TEST_F(KtqFirmwareTest, FlashChecksTheFileBeforeWritingAnything) {
   EXPECT_TRUE(TracedCommands().empty());
 
   const std::string image = WriteImage(0x50000 - 32);
-  run = Ktq(scenario, "flash " + image);
+  run = Ktq(scenario, "flash " + image + " -y");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "ktq: " + image +
                          " holds 327648 bytes; a type-5 chip takes an image of 327680 bytes (0x50000); nothing was "
@@ -128,34 +136,37 @@ TEST_F(KtqFirmwareTest, FlashChecksTheFileBeforeWritingAnything) {
   for (const std::string& c : TracedCommands()) EXPECT_EQ(c, "B1") << "only identification reads";
 
   std::ofstream(dir + "empty.fullrom").close();
-  run = Ktq(scenario, "flash " + dir + "empty.fullrom");
+  run = Ktq(scenario, "flash " + dir + "empty.fullrom -y");
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.err, "ktq: " + dir + "empty.fullrom is empty; nothing was written\n");
 }
 
 TEST_F(KtqFirmwareTest, FlashNeverStartsOnAnUnsupportedChip) {
-  const Run run = Ktq(R"({"devices": [{"chip": {"type": 4}}]})", "flash " + WriteImage(0x50000));
+  const Run run = Ktq(R"({"devices": [{"chip": {"type": 4}}]})", "flash " + WriteImage(0x50000) + " -y");
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "Device not supported!\r\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Device not supported!\r\nktq: the chip of this converter is not supported (date code 0x20190608).\n");
   for (const std::string& c : TracedCommands()) EXPECT_EQ(c, "B1");
 }
 
 TEST_F(KtqFirmwareTest, CascadeActivatesTheRdx4410OnType5AndIsRefusedOnType6) {
   const std::string image = WriteImage(0x50000);
-  Run run = Ktq(R"({"devices": [{"chip": {"type": 5}, "rdx4410": {}}])" + SaveAtExit(dir), "cascade " + image);
+  Run run = Ktq(R"({"devices": [{"chip": {"type": 5}, "rdx4410": {}}])" + SaveAtExit(dir), "cascade " + image + " --yes");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("Start updating RDX4410...\nInitializing...OK!\n"), std::string::npos);
-  const std::string ending = "\t...OK!\nI2CM speed settled at 400Khz\nActivating firmware...OK!\nUpdate complete!\n";
-  ASSERT_GE(run.out.size(), ending.size());
-  EXPECT_EQ(run.out.substr(run.out.size() - ending.size()), ending);
+  EXPECT_NE(run.err.find("Start updating RDX4410...\nInitializing...OK!\n"), std::string::npos);
+  const std::string ending = "\t...OK!\nI2CM speed settled at 400Khz\nActivating firmware...OK!\nUpdate complete!\n"
+                             "The new firmware runs once the converter restarts: re-plug it (or use --wait).\n";
+  ASSERT_GE(run.err.size(), ending.size());
+  EXPECT_EQ(run.err.substr(run.err.size() - ending.size()), ending);
   EXPECT_EQ(SlurpFile(dir + "shared.bin"), ImageBytes(0x50000));
   EXPECT_EQ(SlurpFile(dir + "flash.bin"), std::string(0x50000, '\x5A')) << "the main chip's own firmware stays";
   EXPECT_NE(SlurpFile(dir + "rdx.json").find("\"activated\": true"), std::string::npos);
 
-  run = Ktq(R"({"devices": [{"chip": {"type": 6}}]})", "cascade " + image);
-  EXPECT_EQ(run.status, 242);
-  EXPECT_EQ(FromInitializing(run.out), "");
-  EXPECT_EQ(run.out.substr(run.out.size() - 45), "This device doesn't support cascade update!!\n");
+  // A converter without a companion chip: that is said, and nothing else.
+  run = Ktq(R"({"devices": [{"chip": {"type": 6}}]})", "cascade " + image + " --yes");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "This device doesn't support cascade update!!\n");
   for (const std::string& c : TracedCommands()) EXPECT_EQ(c, "B1") << "only identification reads";
 }
 
@@ -166,7 +177,9 @@ TEST_F(KtqFirmwareTest, TefraSavesTheValidRecords) {
                           R"("]}}]})",
                       "tefra " + dir + "log.bin");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "Save embedded tefra log...READ FROM TEFRA failed: 07\nfinished.\r\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Save embedded tefra log...READ FROM TEFRA failed: 07\nfinished.\r\n1 record written to " + dir +
+                         "log.bin\n");
   std::string record;
   for (int i = 1; i <= 32; ++i) record += static_cast<char>(i == 3 ? 0x3B : i);
   EXPECT_EQ(SlurpFile(dir + "log.bin"), record + std::string(36, '\0'));
@@ -188,11 +201,16 @@ TEST(ProgressDisplayTest, TerminalRedrawsOneBarLineAndEndsItBeforeTheNextMessage
   display.OnProgress(0);
   display.OnProgress(0);
   display.OnMessage("\t...OK!\n");
+  display.Finish();
   std::rewind(out);
   char text[512] = {};
   const size_t n = std::fread(text, 1, sizeof text - 1, out);
   std::fclose(out);
-  EXPECT_EQ(std::string(text, n), "Updating firmware...\n\r" + ProgressDisplay::BarLine(0, {}) + "  \n\t...OK!\n");
+  const std::string bar = ProgressDisplay::BarLine(0, {});
+  EXPECT_EQ(std::string(text, n), "Updating firmware...\n\r" + bar + std::string(79 - bar.size(), ' ') + "\n\t...OK!\n");
+  // The bar fits a narrow terminal.
+  EXPECT_EQ(ProgressDisplay::BarLine(50, std::chrono::seconds(10), 50),
+            "[######       ]  50%  00:10 elapsed, 00:10 left");
 }
 
 }  // namespace

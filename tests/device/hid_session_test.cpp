@@ -205,6 +205,7 @@ TEST_F(HidSessionTest, OpenDeviceStaysWithTheBackendThatOpenedIt) {
       [](hid_device*, unsigned char*, size_t) { return -1; },
       [](hid_device*, HidRemovedFn, void*) -> void* { return nullptr; },
       [](void*) {},
+      [](const char*) -> hid_device* { return nullptr; },
   };
   auto& c = OpenConverter();
   c.Memory().WriteU32(0x100, 0x04030201);

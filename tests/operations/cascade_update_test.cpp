@@ -141,8 +141,10 @@ INSTANTIATE_TEST_SUITE_P(
                     kStart + "Failed to enable RC command!!\nUpdate FAILED!!\n", ""},
         CascadeCase{"MainRefusesTheBus", "", R"(, "faults": [{"kind": "status", "command": 26, "status": 9}])", 9,
                     kStart + "Failed to request 5150 SPI!!\nUpdate FAILED!!\n", ""},
-        CascadeCase{"ActivationFailsThreeTimes", R"("fail_activations": 3)", "", 0,
-                    kStart + kWriteLines + "Activating firmware...FAILED!!\nUpdate complete!\n",
+        // Three refused activations leave the new firmware unused: a failure,
+        // reported after the restore steps with the last refusal's status.
+        CascadeCase{"ActivationFailsThreeTimes", R"("fail_activations": 3)", "", 3,
+                    kStart + kWriteLines + "Activating firmware...FAILED!!\nUpdate FAILED!!\n",
                     "I2CM speed settled at 400Khz\n"},
         CascadeCase{"Rdx4410Silent", R"("silent": true)", "", 2,
                     kStart + kWriteLines + "Activating firmware...FAILED!!\nUpdate FAILED!!\n",

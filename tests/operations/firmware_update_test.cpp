@@ -103,7 +103,7 @@ class WithoutDacOverride {
     __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
     syscall(SYS_capget, &header, saved_);
     __user_cap_data_struct dropped[2] = {saved_[0], saved_[1]};
-    dropped[0].effective &= ~(1u << CAP_DAC_OVERRIDE);
+    dropped[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
     syscall(SYS_capset, &header, dropped);
   }
   ~WithoutDacOverride() {
@@ -118,7 +118,7 @@ class WithoutDacOverride {
 struct FileCase {
   const char* name;
   int64_t size;  // -1: no file
-  bool readOnly;
+  mode_t mode;  // 0: as created
   const char* messages;
   std::vector<uint8_t> commands;
 };
@@ -130,7 +130,7 @@ TEST_P(FirmwareFileTest, BadFileFailsBeforeAnythingButTheDisableReachesTheChip) 
   sim::VirtualConverter& c = Open(Scenario(5));
   std::string path = TestPath("missing.fullrom");
   if (fc.size >= 0) path = WriteFile(std::string(fc.name) + ".fullrom", Image(static_cast<size_t>(fc.size)));
-  if (fc.readOnly) chmod(path.c_str(), 0444);
+  if (fc.mode != 0) chmod(path.c_str(), fc.mode);
 
   int32_t result = 0;
   {
@@ -146,11 +146,26 @@ TEST_P(FirmwareFileTest, BadFileFailsBeforeAnythingButTheDisableReachesTheChip) 
 INSTANTIATE_TEST_SUITE_P(
     Files, FirmwareFileTest,
     ::testing::Values(
-        FileCase{"missing", -1, false, "Open file FAILED!!\n", {}},
-        FileCase{"readonly", kType5Size, true, "Open file FAILED!!\n", {}},
-        FileCase{"empty", 0, false, "Firmware file size ERROR!!\n\t...FAILED!!\n", {UPDC_DISABLE_RC}},
-        FileCase{"oneshort", kType5Size - 1, false, "Read file FAILED!!\n\t...FAILED!!\n", {UPDC_DISABLE_RC}}),
+        FileCase{"missing", -1, 0, "Open file FAILED!!\n", {}},
+        FileCase{"unreadable", kType5Size, 0200, "Open file FAILED!!\n", {}},
+        FileCase{"empty", 0, 0, "Firmware file size ERROR!!\n\t...FAILED!!\n", {UPDC_DISABLE_RC}},
+        FileCase{"oneshort", kType5Size - 1, 0, "Read file FAILED!!\n\t...FAILED!!\n", {UPDC_DISABLE_RC}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The image is only read, so one the user may not change (read-only media,
+// a system folder, another user's file) is written like any other.
+TEST_F(OpsFixture, ReadOnlyImageIsWrittenWhole) {
+  sim::VirtualConverter& c = Open(Scenario(5));
+  const std::string path = WriteFile("readonly.fullrom", Image(kType5Size));
+  chmod(path.c_str(), 0444);
+  int32_t result = -1;
+  {
+    WithoutDacOverride asPlainUser;
+    result = RCUpdateFirmware(path.c_str());
+  }
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(sim::Flash(c).bytes, Image(kType5Size));
+}
 
 struct DeviceCase {
   const char* name;

@@ -1,6 +1,10 @@
 // Tefra log capture over the virtual converter: which records reach the
 // file, the control commands around the capture, and the ways it ends.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "device/rc_command.h"
 #include "operations/tefra_log.h"
@@ -76,51 +80,76 @@ TEST_F(TefraLogTest, WithoutTheFlagOnlyTheClosingControlIsSent) {
   std::remove(path.c_str());
 }
 
+// How a capture ends: a status from the device ends the log, and the file
+// then replaces the old one; a failed transfer or a removal cuts it short,
+// and the records read so far are kept beside the old file, which stays.
 struct EndCase {
   const char* name;
   const char* extra;
   const char* stdoutText;
-  size_t records;  // records in the file
+  size_t records;  // records stored
+  int32_t result;
 };
 
 class TefraEndTest : public TefraLogTest, public ::testing::WithParamInterface<EndCase> {};
 
-TEST_P(TefraEndTest, CaptureEndsWithTheLowByteOfTheFailingReadAndKeepsEarlierRecords) {
+TEST_P(TefraEndTest, OnlyAStatusEndsTheLogAndAnIncompleteOneLeavesTheOldFile) {
   const EndCase& ec = GetParam();
   Open(LogScenario({RecordHex(1, 0), RecordHex(2, 0x20)}, ec.extra));
   const std::string path = TestPath(std::string(ec.name) + ".bin");
+  WriteFile(std::string(ec.name) + ".bin", std::vector<uint8_t>{'o', 'l', 'd'});
+  ktq::TefraCapture capture;
 
-  EXPECT_EQ(Capture(path, true), 0);
-  EXPECT_EQ(stdoutText, ec.stdoutText);
-  const std::string expected = RecordInFile(1, 0) + RecordInFile(2, 0x20);
-  EXPECT_EQ(ReadFile(path), expected.substr(0, ec.records * 68));
-  EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...finished.\r\n");
-  std::remove(path.c_str());
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(SaveTefraLog(path.c_str(), true, capture), ec.result);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), ec.stdoutText);
+  const std::string expected = (RecordInFile(1, 0) + RecordInFile(2, 0x20)).substr(0, ec.records * 68);
+  EXPECT_EQ(capture.records, ec.records);
+  EXPECT_EQ(capture.complete, ec.result == 0);
+  if (ec.result == 0) {
+    EXPECT_EQ(capture.savedTo, path);
+    EXPECT_EQ(ReadFile(path), expected);
+    EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...finished.\r\n");
+  } else {
+    EXPECT_EQ(capture.savedTo, path + ".incomplete");
+    EXPECT_EQ(ReadFile(path), "old");
+    EXPECT_EQ(ReadFile(path + ".incomplete"), expected);
+    EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...Log incomplete: " + std::to_string(ec.records) +
+                                       (ec.records == 1 ? " record" : " records") + " saved to " + path +
+                                       ".incomplete\n");
+  }
+  // Nothing is left beside the target.
+  EXPECT_FALSE(std::filesystem::exists(path + ".part-" + std::to_string(getpid())));
+  std::remove((path + ".incomplete").c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Ends, TefraEndTest,
     ::testing::Values(
         EndCase{"FirstReadRefused", R"(, "faults": [{"kind": "status", "command": 27, "status": 9}])",
-                "READ FROM TEFRA failed: 09\n", 0},
+                "READ FROM TEFRA failed: 09\n", 0, 0},
+        EndCase{"LogRunsOut", "", "READ FROM TEFRA failed: 07\n", 2, 0},
         // A read that never completes is -1 from the command layer: ff.
         EndCase{"SecondReadTimesOut", R"(, "faults": [{"kind": "never_complete", "command": 27, "skip": 1}])",
-                "READ FROM TEFRA failed: ff\n", 1},
-        EndCase{"LogRunsOut", "", "READ FROM TEFRA failed: 07\n", 2}),
+                "READ FROM TEFRA failed: ff\n", 1, -1},
+        EndCase{"ThirdReadNotSent", R"(, "faults": [{"kind": "send_failure", "command": 27, "skip": 2}])",
+                "RCGetCommand : Usb2 set output report failed:\rREAD FROM TEFRA failed: ff\n", 2, -1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(TefraLogTest, FileThatCannotBeCreatedOrWrittenIsReported) {
+TEST_F(TefraLogTest, FileThatCannotBeCreatedIsReportedBeforeAnythingIsSent) {
   sim::VirtualConverter& c = Open(LogScenario({RecordHex(1, 0)}));
   EXPECT_EQ(Capture(TestPath("no/such/dir/log.bin"), true), -1);
   EXPECT_EQ(Reports::Messages(), "Open file FAILED!!\n");
   EXPECT_TRUE(Requests(c).empty());
 
-  // A full disk: the record cannot be stored, which must not pass for a
-  // finished capture.
+  // Not a regular file: renaming over it would destroy a device node.
   Reports::Reset();
   EXPECT_EQ(Capture("/dev/full", true), -1);
-  EXPECT_EQ(Reports::Messages(), "Save embedded tefra log...Write file FAILED!!\n");
-  EXPECT_EQ(Commands(c).back(), UPDC_TEFRA_LOG_CONTROL);
+  EXPECT_EQ(Reports::Messages(), "Open file FAILED!!\n");
+  EXPECT_TRUE(Requests(c).empty());
+  struct stat st {};
+  ASSERT_EQ(stat("/dev/full", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 TEST_F(TefraLogTest, NoDeviceMeansNoFileAndNoMessage) {

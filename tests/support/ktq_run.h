@@ -31,4 +31,11 @@ inline KtqRun RunKtq(const std::string& arguments, const std::string& files) {
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, SlurpFile(out), SlurpFile(err)};
 }
 
+// Runs a shell command line as it is, capturing the same way.
+inline KtqRun RunShell(const std::string& commandLine, const std::string& files) {
+  const std::string out = files + "out.txt", err = files + "err.txt";
+  const int raw = std::system((commandLine + " >" + out + " 2>" + err).c_str());
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, SlurpFile(out), SlurpFile(err)};
+}
+
 }  // namespace ktq::testing

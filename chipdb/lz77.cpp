@@ -235,13 +235,36 @@ uint32_t Hash3(const uint8_t* p) {
   return (v * 2654435761u) >> (32 - kHashBits);
 }
 
+// The two fixed tables of a search, a quarter megabyte each, kept per thread
+// and handed back empty: fresh ones for every call would map, fault in and
+// fill new pages each time, which costs far more than the search itself on
+// short inputs.
+struct SearchTables {
+  std::vector<int32_t> head3 = std::vector<int32_t>(size_t{1} << kHashBits, kNone);
+  std::vector<int32_t> last2 = std::vector<int32_t>(65536, kNone);
+};
+
+SearchTables& ThreadTables() {
+  thread_local SearchTables tables;
+  return tables;
+}
+
 // Hash chains over 3-byte prefixes plus the last position of every byte pair,
 // restricted to the window and to sources that end before the current byte.
+// One finder per thread at a time (the tables are the thread's); it empties
+// the slots it used when it goes, in time proportional to its input.
 class MatchFinder {
  public:
   MatchFinder(const uint8_t* data, size_t size)
-      : data_(data), size_(size), head3_(size_t{1} << kHashBits, kNone), last2_(65536, kNone),
-        prev_(size, kNone) {}
+      : data_(data), size_(size), head3_(ThreadTables().head3), last2_(ThreadTables().last2), prev_(size, kNone) {}
+  ~MatchFinder() {
+    for (size_t pos = 0; pos + 2 <= size_; ++pos) {
+      if (pos + 3 <= size_) head3_[Hash3(data_ + pos)] = kNone;
+      last2_[Pair(pos)] = kNone;
+    }
+  }
+  MatchFinder(const MatchFinder&) = delete;
+  MatchFinder& operator=(const MatchFinder&) = delete;
 
   void Insert(size_t pos) {
     if (pos + 3 <= size_) {
@@ -289,8 +312,8 @@ class MatchFinder {
 
   const uint8_t* data_;
   size_t size_;
-  std::vector<int32_t> head3_;
-  std::vector<int32_t> last2_;
+  std::vector<int32_t>& head3_;
+  std::vector<int32_t>& last2_;
   std::vector<int32_t> prev_;
 };
 

@@ -1,5 +1,5 @@
 ktq_add_fuzzer(fuzz_scenario ${CMAKE_CURRENT_LIST_DIR}/fuzz_scenario.cpp
-  LIBS ktq_sim CORPUS ${PROJECT_SOURCE_DIR}/sim/scenarios SECONDS 20)
+  LIBS ktq_sim CORPUS ${CMAKE_CURRENT_LIST_DIR}/corpus/scenario ${PROJECT_SOURCE_DIR}/sim/scenarios SECONDS 20)
 
 # Device-reply fuzzers share one replaying HID backend.
 add_library(ktq_fuzz_replay STATIC ${CMAKE_CURRENT_LIST_DIR}/replay_backend.cpp)

@@ -2,7 +2,6 @@
 // names the EDID files and the outputs' hot-plug states.
 #include "sim/edid_model.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
+#include "tools/input_file/input_file.h"
 
 namespace ktq::sim {
 
@@ -62,22 +62,7 @@ bool LoadEdidFile(const nlohmann::json& value, std::vector<uint8_t>& out, std::s
   // it), so they load the same from any working directory.
   std::string path = value.get<std::string>();
   if (!path.empty() && path[0] != '/') path = std::string(KTQ_PROJECT_DIR) + "/" + path;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  out.clear();
-  uint8_t chunk[kBlockSize];
-  size_t n = 0;
-  while (out.size() <= kMaxBlocks * kBlockSize && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-    out.insert(out.end(), chunk, chunk + n);
-  const int readError = std::ferror(file) ? errno : 0;
-  std::fclose(file);
-  if (readError != 0) {
-    error = path + ": " + std::strerror(readError);
-    return false;
-  }
+  if (!input::ReadInputFile(path, kMaxBlocks * kBlockSize, "an EDID file", out, error)) return false;
   if (out.empty() || out.size() % kBlockSize != 0 || out.size() > kMaxBlocks * kBlockSize) {
     error = path + ": not 1 to 256 whole 128-byte EDID blocks";
     return false;

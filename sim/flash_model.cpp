@@ -4,6 +4,8 @@
 #include <fstream>
 
 #include "sim/chip_identity_model.h"
+#include "sim/i2c_master_model.h"
+#include "sim/model_clock.h"
 #include "sim/rc_protocol.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
@@ -17,6 +19,7 @@ constexpr uint8_t kErasedByte = 0xFF;
 // What a chip holds before the first erase: the old firmware. Any pattern
 // that is not erased flash serves.
 constexpr uint8_t kOldFirmwareByte = 0x5A;
+constexpr uint8_t kOldCompanionFirmwareByte = 0xA5;
 constexpr uint32_t kDateCodeAddress = 0x20200D30;
 constexpr uint32_t kMaxChunk = 32;
 
@@ -30,9 +33,19 @@ uint32_t DefaultFlashSize(VirtualConverter& c) {
 
 // True (with the reply's status set) while an erase is still running.
 bool Busy(const FlashState& f, RcReply& reply) {
-  if (std::chrono::steady_clock::now() >= f.eraseEndsAt) return false;
+  if (ModelNow() >= f.eraseEndsAt) return false;
   reply.status = kFlashStatusBusy;
   return true;
+}
+
+// The flash the main chip's SPI controller reaches now.
+struct FlashTarget {
+  std::vector<uint8_t>& bytes;
+  std::vector<bool>& programmed;
+};
+FlashTarget Target(FlashState& f) {
+  if (f.mainHoldsSpiBus && !f.sharedBytes.empty()) return {f.sharedBytes, f.sharedProgrammed};
+  return {f.bytes, f.programmed};
 }
 
 void Erase(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
@@ -43,11 +56,12 @@ void Erase(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
   }
   FlashState& f = Flash(c);
   if (Busy(f, reply)) return;
-  std::fill(f.bytes.begin(), f.bytes.end(), kErasedByte);
-  std::fill(f.programmed.begin(), f.programmed.end(), false);
+  const FlashTarget t = Target(f);
+  std::fill(t.bytes.begin(), t.bytes.end(), kErasedByte);
+  std::fill(t.programmed.begin(), t.programmed.end(), false);
   ++f.erases;
   reply.busyFor = f.eraseTime;
-  f.eraseEndsAt = std::chrono::steady_clock::now() + f.eraseTime;
+  f.eraseEndsAt = ModelNow() + f.eraseTime;
 }
 
 void WriteFlash(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
@@ -57,16 +71,17 @@ void WriteFlash(VirtualConverter& c, const RcRequest& r, RcReply& reply) {
     reply.status = kStatusBadArgument;
     return;
   }
-  if (r.address > f.bytes.size() || r.count > f.bytes.size() - r.address) {
+  const FlashTarget t = Target(f);
+  if (r.address > t.bytes.size() || r.count > t.bytes.size() - r.address) {
     reply.status = kFlashStatusOutOfRange;
     return;
   }
-  const auto first = f.programmed.begin() + r.address;
+  const auto first = t.programmed.begin() + r.address;
   if (std::any_of(first, first + r.count, [](bool p) { return p; })) {
     reply.status = kFlashStatusNotErased;
     return;
   }
-  std::copy(r.payload, r.payload + r.count, f.bytes.begin() + r.address);
+  std::copy(r.payload, r.payload + r.count, t.bytes.begin() + r.address);
   std::fill(first, first + r.count, true);
   ++f.chunksWritten;
   // The next request finds the converter gone.
@@ -136,14 +151,19 @@ FlashState& Flash(VirtualConverter& c) {
     const uint32_t size = f.size.value_or(DefaultFlashSize(c));
     f.bytes.assign(size, kOldFirmwareByte);
     f.programmed.assign(size, true);
+    if (CompanionChip(c)) {
+      f.sharedBytes.assign(size, kOldCompanionFirmwareByte);
+      f.sharedProgrammed.assign(size, true);
+    }
   }
   return f;
 }
 
-bool SaveFlash(VirtualConverter& c, const std::string& path) {
+bool SaveFlash(VirtualConverter& c, const std::string& path, bool shared) {
   const FlashState& f = Flash(c);
+  const std::vector<uint8_t>& bytes = shared ? f.sharedBytes : f.bytes;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(f.bytes.data()), static_cast<std::streamsize>(f.bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
   return static_cast<bool>(out);
 }

@@ -1,7 +1,7 @@
 // The converter chip's firmware flash as the virtual converter models it:
 // erase (the reply stays pending while it runs), programming in chunks at
 // their offsets, activation, and the shared SPI flash bus that the main chip
-// takes for a companion chip's image.
+// takes to write a companion chip's image into the flash they share.
 //
 // Converter section "flash" (all keys optional):
 //   "size"               bytes of flash; default from the chip's date code
@@ -46,6 +46,13 @@ struct FlashState {
   // Made on first use, when the chip's identity is in memory.
   std::vector<uint8_t> bytes;
   std::vector<bool> programmed;  // programmed since the last erase
+  // On a converter with an RDX4410: the flash it boots from, which the main
+  // chip reaches over the shared SPI bus. While the main chip holds that bus
+  // its erase and chunk writes go here instead of to its own flash; a host
+  // that writes a companion image without taking the bus overwrites the
+  // main chip's firmware and leaves the RDX4410's as it was.
+  std::vector<uint8_t> sharedBytes;
+  std::vector<bool> sharedProgrammed;
   uint32_t erases = 0;
   uint32_t chunksWritten = 0;
   uint32_t activations = 0;
@@ -58,8 +65,9 @@ struct FlashState {
 // The converter's flash, made at the size its chip has.
 FlashState& Flash(VirtualConverter& converter);
 
-// Writes the flash contents to `path`; false when it cannot.
-bool SaveFlash(VirtualConverter& converter, const std::string& path);
+// Writes the main chip's own flash (or the flash shared with the RDX4410) to
+// `path`; false when it cannot.
+bool SaveFlash(VirtualConverter& converter, const std::string& path, bool shared = false);
 
 void InstallFlashModel(SimRegistry& registry);
 

@@ -1,17 +1,18 @@
 #include "sim/scenario.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
+#include "tools/input_file/input_file.h"
 
 namespace ktq::sim {
 
 namespace {
+
+// Far beyond any scenario a person writes, small enough to read at once.
+constexpr uint64_t kMaxScenarioFileSize = 16u << 20;
 
 const char* const kIdentityKeys[] = {"type", "path", "vendor_id", "product_id", "manufacturer",
                                      "product", "serial", "interface", "open_fails"};
@@ -153,18 +154,9 @@ bool LoadScenarioText(const std::string& text, VirtualHost& host, std::string& e
 }
 
 bool LoadScenarioFile(const std::string& path, VirtualHost& host, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": " + std::strerror(errno);
-    return false;
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    error = path + ": read error";
-    return false;
-  }
-  if (!LoadScenarioText(text.str(), host, error)) {
+  std::string text;
+  if (!input::ReadInputFile(path, kMaxScenarioFileSize, "a scenario file", text, error)) return false;
+  if (!LoadScenarioText(text, host, error)) {
     error = path + ": " + error;
     return false;
   }

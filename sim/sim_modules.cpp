@@ -12,6 +12,7 @@ void InstallTefraLogModel(SimRegistry&);
 void InstallI2cMasterModel(SimRegistry&);
 void InstallSaveAtExit(SimRegistry&);
 void InstallLinkModel(SimRegistry&);
+void InstallModelClock(SimRegistry&);
 
 const SimRegistry& Registry() {
   static const SimRegistry registry = [] {
@@ -25,6 +26,7 @@ const SimRegistry& Registry() {
     InstallI2cMasterModel(r);
     InstallSaveAtExit(r);
     InstallLinkModel(r);
+    InstallModelClock(r);
     return r;
   }();
   return registry;

@@ -1,9 +1,11 @@
 #include "sim/virtual_converter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 
+#include "sim/model_clock.h"
 #include "sim/rc_protocol.h"
 
 namespace ktq::sim {
@@ -37,6 +39,12 @@ VirtualConverter::VirtualConverter(DeviceIdentity identity) : identity_(std::mov
 void VirtualConverter::Restart() { rcMode_ = powerOnRcMode_; }
 
 void VirtualConverter::SpendLatency() {
+  if (VirtualTimeOn()) {
+    const auto spent = std::max(timing_.latency, kVirtualTransferTime);
+    ModelSleep(spent);
+    latencySpentNs_ += std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count();
+    return;
+  }
   if (timing_.latency.count() <= 0) return;
   const auto start = std::chrono::steady_clock::now();
   std::this_thread::sleep_for(timing_.latency);
@@ -59,6 +67,7 @@ int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
   for (Fault& f : faults_) {
     if (f.kind == FaultKind::kUnplug && f.matched == 0 && requests_ > f.afterRequests) {
       f.matched = 1;
+      if (data && length > 5) faultHits_.push_back(data[5] & 0x7F);
       UnplugLocked();
       return -1;
     }
@@ -82,6 +91,7 @@ int VirtualConverter::ReceiveOutputReport(const uint8_t* data, size_t length) {
       const auto& handler = Registry().I2cHandler();
       pendingLeft_ = data[1] == kI2cTransactionReport ? timing_.pendingPolls : 0;
       i2cReply_ = true;
+      hasDataReport_ = dataReportDue_ = false;
       busyUntil_ = {};
       neverComplete_ = replySilent_ = false;
       fetchesSinceRequest_ = failFetch_ = 0;
@@ -121,14 +131,18 @@ int VirtualConverter::ProvideInputReport(uint8_t* data, size_t length) {
     std::memcpy(data, reply_.data(), 3);
     data[3] = 1;
   } else if (replySilent_ || neverComplete_ || pendingLeft_ > 0 ||
-             (!i2cReply_ && busyUntil_ > std::chrono::steady_clock::now())) {
+             (!i2cReply_ && busyUntil_ > ModelNow())) {
     if (pendingLeft_ > 0) --pendingLeft_;
     std::memcpy(data, reply_.data(), kPayloadOffset);
     std::memset(data + kPayloadOffset, 0, reply_.size() - kPayloadOffset);
     data[5] |= kPendingBit;
     data[6] = 0;
+  } else if (dataReportDue_) {
+    // A read's data follows in the report after the one that completed it.
+    std::memcpy(data, dataReport_.data(), dataReport_.size());
   } else {
     std::memcpy(data, reply_.data(), reply_.size());
+    dataReportDue_ = hasDataReport_;
   }
   LogTransfer(false, data);
   return static_cast<int>(length);
@@ -149,6 +163,7 @@ Fault* VirtualConverter::MatchFault(FaultKind kind, uint8_t command, uint32_t ad
     const bool inWindow = f.matched > f.skip && (f.times == 0 || f.matched <= f.skip + f.times);
     if (inWindow && !hit) hit = &f;
   }
+  if (hit) faultHits_.push_back(command);
   return hit;
 }
 
@@ -192,7 +207,7 @@ void VirtualConverter::HandleRcRequest(const uint8_t* request) {
   }
   CompleteReply(request, reply, direction);
   if (reply.silent) replySilent_ = true;
-  if (reply.busyFor.count() > 0) busyUntil_ = std::chrono::steady_clock::now() + reply.busyFor;
+  if (reply.busyFor.count() > 0) busyUntil_ = ModelNow() + reply.busyFor;
 }
 
 // `direction` is null for a command the model does not know: only what holds
@@ -231,19 +246,33 @@ bool VirtualConverter::CheckRcFraming(const uint8_t* request, const RcDirection*
   return false;
 }
 
-void VirtualConverter::CompleteReply(const uint8_t* request, const RcReply& reply, RcDirection direction) {
-  reply_.fill(0);
-  reply_[0] = kReportId;
-  const bool data = direction == RcDirection::kGet && reply.status == kStatusOk;
-  const uint8_t n = data ? request[11] : 0;
-  reply_[2] = static_cast<uint8_t>(kHeaderLength + n);
-  reply_[5] = request[5] & 0x7F;
-  reply_[6] = reply.status;
-  std::memcpy(&reply_[7], request + 7, 5);
-  if (n) std::memcpy(&reply_[kPayloadOffset], reply.data, n);
+namespace {
+
+// A reply report: the request's command (pending bit clear), the status, its
+// address and count, `n` data bytes and the checksum.
+void BuildReply(Report& out, const uint8_t* request, uint8_t status, const uint8_t* data, uint8_t n) {
+  out.fill(0);
+  out[0] = kReportId;
+  out[2] = static_cast<uint8_t>(kHeaderLength + n);
+  out[5] = request[5] & 0x7F;
+  out[6] = status;
+  std::memcpy(&out[7], request + 7, 5);
+  if (n) std::memcpy(&out[kPayloadOffset], data, n);
   uint8_t sum = 0;
-  for (size_t i = 2; i < kPayloadOffset + n; ++i) sum = static_cast<uint8_t>(sum + reply_[i]);
-  reply_[kPayloadOffset + n] = static_cast<uint8_t>(-sum);
+  for (size_t i = 2; i < kPayloadOffset + n; ++i) sum = static_cast<uint8_t>(sum + out[i]);
+  out[kPayloadOffset + n] = static_cast<uint8_t>(-sum);
+}
+
+}  // namespace
+
+// The report that completes a command carries its status only. A read that
+// succeeded sends its data in a second report, which every later fetch
+// returns: a host that takes the data from the completing report gets none.
+void VirtualConverter::CompleteReply(const uint8_t* request, const RcReply& reply, RcDirection direction) {
+  BuildReply(reply_, request, reply.status, nullptr, 0);
+  hasDataReport_ = direction == RcDirection::kGet && reply.status == kStatusOk;
+  dataReportDue_ = false;
+  if (hasDataReport_) BuildReply(dataReport_, request, reply.status, reply.data, request[11]);
 }
 
 void VirtualConverter::Unplug() {
@@ -277,7 +306,7 @@ void VirtualConverter::Replug() {
   std::lock_guard<std::mutex> lock(mutex_);
   unplugged_ = false;
   rcMode_ = powerOnRcMode_;
-  replySilent_ = neverComplete_ = false;
+  replySilent_ = neverComplete_ = hasDataReport_ = dataReportDue_ = false;
   pendingLeft_ = fetchesSinceRequest_ = failFetch_ = 0;
   busyUntil_ = {};
 }
@@ -310,6 +339,11 @@ std::vector<std::string> VirtualConverter::ProtocolErrors() const {
 uint64_t VirtualConverter::RequestCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
+}
+
+std::vector<uint8_t> VirtualConverter::FaultHits() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return faultHits_;
 }
 
 void VirtualConverter::SetTransferLog(bool enabled) {

@@ -161,6 +161,9 @@ class VirtualConverter {
   // checksum"). Tests expect it to stay empty when the host is right.
   std::vector<std::string> ProtocolErrors() const;
   uint64_t RequestCount() const;  // RC and I2C output reports received
+  // The command codes of the RC requests that a fault hit, in order (an
+  // unplug fault records the command it cut off as well).
+  std::vector<uint8_t> FaultHits() const;
   // Time really spent waiting out the modelled per-transfer latency, sleep
   // overshoot included, so a benchmark can tell the host's own time apart.
   std::chrono::nanoseconds LatencySpent() const;
@@ -194,17 +197,22 @@ class VirtualConverter {
   std::optional<std::chrono::steady_clock::time_point> comesBackAt_;
   std::function<void(VirtualConverter&)> onPowerUp_;
   uint64_t requests_ = 0;
+  std::vector<uint8_t> faultHits_;
   std::vector<std::string> protocolErrors_;
   bool logTransfers_ = false;
   std::vector<LoggedTransfer> log_;
 
-  // The reply that fetches return.
+  // The reply that fetches return; for a read that succeeded, the report
+  // with its data follows it (dataReportDue_ once the reply was fetched).
   Report reply_{};
+  Report dataReport_{};
+  bool hasDataReport_ = false;
+  bool dataReportDue_ = false;
   bool replySilent_ = false;  // no reply at all until the next request
   bool neverComplete_ = false;
   uint32_t pendingLeft_ = 0;
   bool i2cReply_ = false;                  // the reply answers an I2C-master transaction
-  std::chrono::steady_clock::time_point busyUntil_{};
+  std::chrono::steady_clock::time_point busyUntil_{};  // on the model clock (sim/model_clock.h)
   std::atomic<int64_t> latencySpentNs_{0};
   uint32_t fetchesSinceRequest_ = 0;
   uint32_t failFetch_ = 0;  // 1-based fetch after the request that fails first; 0: none

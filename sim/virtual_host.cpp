@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "device/hid_session.h"
+#include "sim/model_clock.h"
 
 namespace ktq::sim {
 
@@ -164,6 +165,13 @@ const HidBackend kHostBackend = {
 VirtualHost::~VirtualHost() {
   for (auto& hook : shutdownHooks_) hook(*this);
   Uninstall();
+  // After the hooks, which may still read the time.
+  if (virtualTime_) UseVirtualTime(false);
+}
+
+void VirtualHost::RunOnVirtualTime() {
+  UseVirtualTime(true);
+  virtualTime_ = true;
 }
 
 DeviceIdentity VirtualHost::DefaultConverterIdentity(size_t index) {

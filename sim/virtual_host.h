@@ -49,6 +49,10 @@ class VirtualHost {
   // options such as saving state at exit).
   void AddShutdownHook(std::function<void(VirtualHost&)> hook);
 
+  // Puts the converters and the host's RC waits on virtual time
+  // (sim/model_clock.h) until this host is destroyed.
+  void RunOnVirtualTime();
+
   // The default identity fields, for scenario code.
   static DeviceIdentity DefaultConverterIdentity(size_t index);
 
@@ -65,6 +69,7 @@ class VirtualHost {
   std::vector<std::function<void(VirtualHost&)>> shutdownHooks_;
   const HidBackend* previousBackend_ = nullptr;
   bool installed_ = false;
+  bool virtualTime_ = false;
   mutable std::mutex mutex_;
   int openHandles_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "tools/regdb/pack.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -203,6 +204,38 @@ TEST_F(RegdbTool, ErrorsExitWithAClearMessage) {
     EXPECT_EQ(Run(c.args), c.status) << c.args;
     EXPECT_EQ(Output(), c.output) << c.args;
   }
+}
+
+// Inputs that are no regular files are refused at once (a FIFO would block,
+// /dev/zero never end, a directory used to end in an uncaught exception), and
+// an existing output survives every failed run.
+TEST_F(RegdbTool, UnpackRefusesUnreadableInputsAndKeepsTheOutput) {
+  const std::string out = (dir_ / "o").string();
+  const std::string fifo = (dir_ / "fifo").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Write(dir_ / "bad.bin", std::string("\x01\x00", 2));
+  const std::string bad = (dir_ / "bad.bin").string();
+  const struct {
+    std::string args;
+    std::string output;
+  } cases[] = {
+      {"unpack " + dir_.string() + " 8 " + out, "ktq-regdb: " + dir_.string() + ": is a directory\n"},
+      {"unpack /dev/zero 800 " + out, "ktq-regdb: /dev/zero: is not a regular file\n"},
+      {"unpack " + fifo + " 8 " + out, "ktq-regdb: " + fifo + ": is not a regular file\n"},
+      {"unpack " + out + " 8 " + out, "ktq-regdb: " + out + ": is the input stream itself; it is left as it is\n"},
+      {"unpack " + bad + " 15 " + out,
+       "ktq-regdb: " + bad + ": match copies bytes not yet produced (at bit 0, after 0 bytes)\n"},
+  };
+  for (const auto& c : cases) {
+    Write(out, "keep");
+    EXPECT_EQ(Run(c.args), 1) << c.args;
+    EXPECT_EQ(Output(), c.output) << c.args;
+    EXPECT_EQ(Read(out), "keep") << c.args;
+  }
+  // Nothing is left beside the output either.
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir_)) files += entry.path().filename().string().rfind("o.", 0) == 0;
+  EXPECT_EQ(files, 0u);
 }
 
 }  // namespace

@@ -67,7 +67,8 @@ class KtqFirmwareTest : public ::testing::Test {
 std::vector<uint8_t> ToBytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
 std::string SaveAtExit(const std::string& dir) {
-  return R"(, "save_at_exit": {"flash": ")" + dir + R"(flash.bin", "rdx4410": ")" + dir + R"(rdx.json"}})";
+  return R"(, "save_at_exit": {"flash": ")" + dir + R"(flash.bin", "shared_flash": ")" + dir +
+         R"(shared.bin", "rdx4410": ")" + dir + R"(rdx.json"}})";
 }
 
 TEST_F(KtqFirmwareTest, FlashWritesTheImageInAscendingChunksAndCountsPercentLines) {
@@ -157,7 +158,8 @@ TEST_F(KtqFirmwareTest, CascadeActivatesTheRdx4410OnType5AndIsRefusedOnType6) {
                              "The new firmware runs once the converter restarts: re-plug it (or use --wait).\n";
   ASSERT_GE(run.err.size(), ending.size());
   EXPECT_EQ(run.err.substr(run.err.size() - ending.size()), ending);
-  EXPECT_EQ(SlurpFile(dir + "flash.bin"), ImageBytes(0x50000));
+  EXPECT_EQ(SlurpFile(dir + "shared.bin"), ImageBytes(0x50000));
+  EXPECT_EQ(SlurpFile(dir + "flash.bin"), std::string(0x50000, '\x5A')) << "the main chip's own firmware stays";
   EXPECT_NE(SlurpFile(dir + "rdx.json").find("\"activated\": true"), std::string::npos);
 
   // A converter without a companion chip: that is said, and nothing else.

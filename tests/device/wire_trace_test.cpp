@@ -70,9 +70,9 @@ TEST_F(WireTraceTest, RecordsOpenTransfersFailuresRemovalAndClose) {
   // The opened device as enumeration shows it, so a replay can present it.
   EXPECT_EQ(lines[0], "OPEN path=\"sim:0\" vid=3A7C pid=7101 serial=\"SIM0\" product=\"KTQ virtual converter\"");
   EXPECT_EQ(lines[1], "OUT 01 00 0C 00 00 B1 00 30 0D 20 20 04 00 00 00 C2" + zeros46);
-  // Completion and data report: the model's reply carries the data at once.
-  EXPECT_EQ(lines[2], "IN 01 00 10 00 00 31 00 30 0D 20 20 04 00 00 00 05 11 20 20 E8" + zeros46.substr(12));
-  EXPECT_EQ(lines[3], lines[2]);
+  // The completing report (status only), then the data report.
+  EXPECT_EQ(lines[2], "IN 01 00 0C 00 00 31 00 30 0D 20 20 04 00 00 00 42" + zeros46);
+  EXPECT_EQ(lines[3], "IN 01 00 10 00 00 31 00 30 0D 20 20 04 00 00 00 05 11 20 20 E8" + zeros46.substr(12));
   EXPECT_EQ(lines[4].substr(0, 4), "OUT ");
   EXPECT_EQ(lines[5], "IN-FAIL");
   EXPECT_EQ(lines[6].substr(0, 3), "IN ");

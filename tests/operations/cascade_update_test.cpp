@@ -9,6 +9,7 @@
 #include "i2c/i2c_master.h"
 #include "device/rc_command.h"
 #include "operations/cascade_update.h"
+#include "operations/firmware_update.h"
 #include "sim/flash_model.h"
 #include "sim/i2c_master_model.h"
 #include "tests/operations/ops_fixture.h"
@@ -55,7 +56,10 @@ TEST_F(CascadeUpdateTest, ImageGoesThroughTheMainChipAndTheRdx4410ActivatesIt) {
   EXPECT_EQ(Reports::Messages(),
             "Start updating RDX4410...\n" + kWriteLines + "Activating firmware...OK!\nUpdate complete!\n");
   EXPECT_EQ(stdoutText, "I2CM speed settled at 400Khz\n");
-  EXPECT_EQ(sim::Flash(c).bytes, image);
+  // The image went to the flash the RDX4410 boots from; the main chip's own
+  // firmware is untouched.
+  EXPECT_EQ(sim::Flash(c).sharedBytes, image);
+  EXPECT_EQ(sim::Flash(c).bytes, std::vector<uint8_t>(kImageSize, 0x5A));
   // Main chip put back as it was: word restored, bus released.
   EXPECT_EQ(MainWord(c, kOwnerWord), 0x12345678u);
   EXPECT_FALSE(sim::Flash(c).mainHoldsSpiBus);
@@ -168,6 +172,30 @@ TEST_F(CascadeUpdateTest, FailedChunkEndsTheRunWithoutRestoringTheMainChip) {
   EXPECT_TRUE(sim::Flash(c).mainHoldsSpiBus);
   EXPECT_TRUE(sim::CompanionChip(c)->commandsRun().empty());
   EXPECT_EQ(stdoutText, "");
+}
+
+// The shared flash is reached only while the main chip holds the shared bus:
+// a host that writes the companion image without taking it overwrites the
+// main chip's own firmware and leaves the RDX4410's as it was.
+TEST_F(CascadeUpdateTest, FlashWritesReachTheSharedFlashOnlyWhileTheMainChipHoldsTheBus) {
+  sim::VirtualConverter& c = OpenCascade();
+  const std::vector<uint8_t> image = Image(kImageSize);
+  const std::string path = WriteFile("rdx.fullrom", image);
+
+  EXPECT_EQ(RCWriteFirmwareFile(path.c_str()), 0);
+  EXPECT_EQ(sim::Flash(c).bytes, image);
+  EXPECT_EQ(sim::Flash(c).sharedBytes, std::vector<uint8_t>(kImageSize, 0xA5));
+
+  const uint8_t take = 1;
+  ASSERT_EQ(RCSetCommand(UPDC_ENABLE_RC, 5, 0, reinterpret_cast<const uint8_t*>("TAMBO")), 0);
+  ASSERT_EQ(RCSetCommand(UPDC_SPI_BUS_REQUEST_FOR_FLASH_SHARING, 1, 0, &take), 0);
+  std::vector<uint8_t> second = image;
+  std::reverse(second.begin(), second.end());
+  const std::string secondPath = WriteFile("rdx2.fullrom", second);
+  EXPECT_EQ(RCWriteFirmwareFile(secondPath.c_str()), 0);
+  EXPECT_EQ(sim::Flash(c).sharedBytes, second);
+  EXPECT_EQ(sim::Flash(c).bytes, image);
+  EXPECT_TRUE(c.ProtocolErrors().empty());
 }
 
 }  // namespace

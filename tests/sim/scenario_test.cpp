@@ -2,10 +2,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 
 #include "device/hid_session.h"
+#include "device/rc_command.h"
+#include "device/rc_timing.h"
+#include "sim/model_clock.h"
 #include "sim/scenario.h"
+#include "tests/support/test_dir.h"
 
 namespace ktq::sim {
 namespace {
@@ -74,6 +81,7 @@ TEST(ScenarioTest, BadScenariosAreRefusedWithTheirPlace) {
       {R"({"devices": [{"faults": [{"kind": "status"}]}]})", "devices[0]: fault: kind \"status\" needs a \"status\""},
       {R"({"devices": [{"timing": {"latency": 1}}]})", "devices[0]: timing: unknown key \"latency\""},
       {R"({"devices": [{"rc_mode": "on"}]})", "devices[0]: rc_mode: expected true or false"},
+      {R"({"clock": "fast"})", "clock: expected \"virtual\" or \"steady\""},
   };
   for (const auto& tc : cases) {
     VirtualHost host;
@@ -88,6 +96,71 @@ TEST(ScenarioTest, MissingFileIsAnError) {
   std::string error;
   EXPECT_FALSE(LoadScenarioFile("/nonexistent/scenario.json", host, error));
   EXPECT_EQ(error, "/nonexistent/scenario.json: No such file or directory");
+}
+
+// Scenario and EDID files are read only when they are regular files within
+// their size limit: a FIFO would block for ever, /dev/zero never end.
+TEST(ScenarioTest, FilesThatAreNoRegularFilesOrTooLargeAreRefusedAtOnce) {
+  const std::string fifo = ktq::testing::TestPath("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string big = ktq::testing::TestPath("big.bin");
+  std::ofstream(big).close();
+  std::filesystem::resize_file(big, 257 * 128);
+  const std::string dir = ktq::testing::TestDir().string();
+  struct Case {
+    std::string path;
+    std::string error;
+  } scenarios[] = {
+      {fifo, fifo + ": is not a regular file"},
+      {"/dev/zero", "/dev/zero: is not a regular file"},
+      {dir, dir + ": is a directory"},
+  };
+  for (const auto& tc : scenarios) {
+    VirtualHost host;
+    std::string error;
+    EXPECT_FALSE(LoadScenarioFile(tc.path, host, error)) << tc.path;
+    EXPECT_EQ(error, tc.error);
+  }
+  const Case edids[] = {
+      {fifo, "devices[0]: edid: input: " + fifo + ": is not a regular file"},
+      {big, "devices[0]: edid: input: " + big + ": holds 32896 bytes, more than the 32768 an EDID file may hold"},
+  };
+  for (const auto& tc : edids) {
+    VirtualHost host;
+    std::string error;
+    EXPECT_FALSE(LoadScenarioText(R"({"devices": [{"chip": {"type": 5}, "edid": {"input": ")" + tc.path + R"("}}]})",
+                                  host, error));
+    EXPECT_EQ(error, tc.error);
+  }
+}
+
+// On virtual time the converter's erase and the host's reply waits share one
+// clock: a 30-second erase and a 5-second budget pass at once, and the
+// steady clock is back when the host goes away.
+TEST(ScenarioTest, VirtualClockCarriesTheHostsWaitsAndTheConvertersDelays) {
+  {
+    VirtualHost host;
+    std::string error;
+    ASSERT_TRUE(LoadScenarioText(R"({"clock": "virtual", "devices": [{"chip": {"type": 5}, "rc_mode": false,
+        "flash": {"erase_time_ms": 30000}, "faults": [{"kind": "never_complete", "command": 2}]}]})",
+                                 host, error))
+        << error;
+    host.Install();
+    ASSERT_EQ(RCInit(), 0);
+    ASSERT_EQ(RCEnumAndOpenDevice(), 0);
+    const ModelTime start = ModelNow();
+    const uint8_t erase[2] = {0xFF, 0xFF};
+    EXPECT_EQ(RCSetCommand(UPDC_ENABLE_RC, 5, 0, reinterpret_cast<const uint8_t*>("TAMBO")), 0);
+    EXPECT_EQ(RCSetCommand(UPDC_ERASE_FLASH, 2, 0, erase), 0);
+    const auto erased = ModelNow() - start;
+    EXPECT_GE(erased, std::chrono::seconds(30));
+    EXPECT_LT(erased, std::chrono::seconds(31));
+    EXPECT_EQ(RCSetCommand(UPDC_DISABLE_RC, 0, 0, nullptr), -1);
+    EXPECT_GE(ModelNow() - start - erased, std::chrono::seconds(5));
+    RCExit();
+  }
+  EXPECT_FALSE(VirtualTimeOn());
+  EXPECT_EQ(CurrentRcTiming().now, &RcClock::now);
 }
 
 TEST(ScenarioTest, ShippedExamplesLoad) {

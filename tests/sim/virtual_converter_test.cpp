@@ -110,6 +110,39 @@ TEST(VirtualConverterTest, RestartWriteLeavesTheReplyPendingAndRcModeOff) {
   EXPECT_FALSE(c.RcModeEnabled());
 }
 
+// A read completes with a report that carries only its status; the data
+// comes in the next report, which later fetches repeat. A host that took the
+// data from the completing report would read none.
+TEST(VirtualConverterTest, ReadDataComesInTheReportAfterTheCompletingOne) {
+  VirtualConverter c({});
+  c.Timing().pendingPolls = 1;
+  const uint8_t data[4] = {0x11, 0x22, 0x33, 0x44};
+  c.Memory().Write(0x10, data, 4);
+  const Report request = MakeRequest(UPDC_READ_FROM_MEMORY, 0x10, 4, {});
+  ASSERT_EQ(c.ReceiveOutputReport(request.data(), request.size()), 62);
+
+  const auto fetch = [&] {
+    Report reply{};
+    reply[0] = 0x01;
+    EXPECT_EQ(c.ProvideInputReport(reply.data(), reply.size()), 62);
+    return reply;
+  };
+  // Header: report ID, length, command, status, address 0x10, count 4.
+  Report pending{0x01, 0x00, 0x0C, 0x00, 0x00, 0xB1, 0x00, 0x10, 0x00, 0x00, 0x00, 0x04};
+  Report completing = pending;
+  completing[5] = 0x31;
+  completing[15] = static_cast<uint8_t>(-(0x0C + 0x31 + 0x10 + 0x04));
+  Report withData = completing;
+  withData[2] = 0x10;
+  std::copy(data, data + 4, withData.begin() + 15);
+  withData[19] = static_cast<uint8_t>(-(0x10 + 0x31 + 0x10 + 0x04 + 0x11 + 0x22 + 0x33 + 0x44));
+  EXPECT_EQ(fetch(), pending);
+  EXPECT_EQ(fetch(), completing);
+  EXPECT_EQ(fetch(), withData);
+  EXPECT_EQ(fetch(), withData);
+  EXPECT_THAT(c.ProtocolErrors(), IsEmpty());
+}
+
 TEST(VirtualConverterTest, MemoryWrapsAndSpansPages) {
   SparseMemory m;
   const uint8_t data[6] = {1, 2, 3, 4, 5, 6};

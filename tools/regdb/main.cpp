@@ -6,17 +6,20 @@
 //                                          map (and with the files in OUTDIR)
 //
 // Exit status: 0 success, 1 bad input or a failed check, 2 usage error.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "chipdb/lz77.h"
+#include "tools/input_file/input_file.h"
 #include "tools/regdb/pack.h"
 #include "tools/regmap/regmap.h"
 
@@ -39,18 +42,43 @@ int Fail(const std::string& message) {
   return kFailed;
 }
 
+// A compressed stream expands at most ~2,000-fold and the databases hold a
+// few hundred kilobytes expanded: 16 MiB is far beyond any real stream.
+constexpr uint64_t kMaxStreamFileSize = 16u << 20;
+
 bool ReadFile(const std::string& path, std::vector<uint8_t>& out, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  return ktq::input::ReadInputFile(path, kMaxStreamFileSize, "a database stream", out, error);
+}
+
+// Writes `out` beside `path` and renames it over: an existing file is
+// replaced only by a complete one, never truncated first.
+bool ReplaceFile(const std::string& path, const std::vector<uint8_t>& out, std::string& error) {
+  std::string temporary = path + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd >= 0) {
+    const mode_t mask = ::umask(0);  // mkstemp makes the file private; give it the usual mode
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  std::FILE* f = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+  if (!f) {
     error = path + ": " + std::strerror(errno);
+    if (fd >= 0) ::close(fd), std::remove(temporary.c_str());
     return false;
   }
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = path + ": read failed";
+  const bool written = out.empty() || std::fwrite(out.data(), 1, out.size(), f) == out.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = path + ": write failed";
+    std::remove(temporary.c_str());
     return false;
   }
   return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 bool ParseBits(const char* text, uint64_t& bits) {
@@ -94,14 +122,12 @@ int Pack(const std::string& mapFile, const std::string& outDir) {
 int Unpack(const std::string& streamFile, const char* bitsText, const std::string& outFile) {
   uint64_t bits = 0;
   if (!ParseBits(bitsText, bits)) return Fail(std::string("invalid bit count: ") + bitsText);
+  if (SameFile(streamFile, outFile)) return Fail(outFile + ": is the input stream itself; it is left as it is");
   std::vector<uint8_t> stream, out;
   std::string error;
   if (!ReadFile(streamFile, stream, error)) return Fail(error);
   if (!Expand(stream, bits, out, error)) return Fail(streamFile + ": " + error);
-  std::FILE* f = std::fopen(outFile.c_str(), "wb");
-  if (!f) return Fail(outFile + ": " + std::strerror(errno));
-  const bool written = out.empty() || std::fwrite(out.data(), 1, out.size(), f) == out.size();
-  if (std::fclose(f) != 0 || !written) return Fail(outFile + ": write failed");
+  if (!ReplaceFile(outFile, out, error)) return Fail(error);
   std::printf("%zu bytes\n", out.size());
   return 0;
 }
@@ -132,13 +158,24 @@ int Verify(const std::string& mapFile, const char* outDir) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string command = argv[1];
   if (command == "pack" && argc == 4) return Pack(argv[2], argv[3]);
   if (command == "unpack" && argc == 5) return Unpack(argv[2], argv[3], argv[4]);
   if (command == "verify" && (argc == 3 || argc == 4)) return Verify(argv[2], argc == 4 ? argv[3] : nullptr);
   return Usage();
+}
+
+}  // namespace
+
+// Whatever goes wrong ends with a message and status 1, never an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  } catch (...) {
+    return Fail("unexpected failure");
+  }
 }

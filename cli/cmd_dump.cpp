@@ -35,13 +35,15 @@ const Command kDump = {
     "chip information, the live link status, every register, the data memory,\n"
     "the DPCD of the DisplayPort outputs and the decoded EDIDs. It takes a few\n"
     "seconds: the dump waits one second at a time for status bits and error\n"
-    "counters to move. OUT.txt is replaced only by a complete dump; failed reads\n"
-    "are part of the dump's text. Messages go to standard error, with the\n"
-    "section being read on a terminal. With --simulate the one-second pauses\n"
-    "are skipped: the virtual converter needs no time to settle.\n"
-    "Exit status 0 when the dump was written, 1 when it could not be written or\n"
-    "the converter went away during it (OUT.txt then holds what was read, with\n"
-    "the failures), 3 without a converter.\n",
+    "counters to move. OUT.txt is replaced only by a complete dump: when the\n"
+    "converter leaves reads unanswered, the dump (which shows which ones) is\n"
+    "saved as OUT.txt.incomplete and OUT.txt is left as it was. Reads the\n"
+    "converter refuses are part of the dump's text. Messages go to standard\n"
+    "error, with the section being read on a terminal. With --simulate the\n"
+    "one-second pauses are skipped: the virtual converter needs no time to\n"
+    "settle.\n"
+    "Exit status 0 when the whole dump was written, 1 when it could not be\n"
+    "written or reads went unanswered, 3 without a converter.\n",
     RunDump};
 
 // The version the dump's header names.
@@ -94,13 +96,6 @@ bool MakeTemporary(const std::string& path, std::string& temporary) {
   return true;
 }
 
-// Whether the converter is still there once the dump is done: the removal
-// report comes from another thread and may lag, so ask the chip itself.
-bool StillAnswering() {
-  uint8_t dateCode[4] = {};
-  return !DeviceRemoved() && RCReadRegister(chipdb::kChipDateCodeAddress, sizeof dateCode, dateCode) == 0;
-}
-
 int RunDump(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError(kDump, "dump takes one OUT.txt");
   const std::string& out = args[0];
@@ -126,8 +121,28 @@ int RunDump(const std::vector<std::string>& args) {
   if (simulated) SetRcTiming(RcTiming{});
   diag::SetDumpSectionObserver(nullptr);
 
+  const diag::DumpReads reads = diag::LastDumpReads();
+  // A read the converter refused with a status is part of what it answered
+  // (a port without a sink has no timing record), and the dump's text says
+  // so; a read it never answered is a hole in the dump.
   int status = kExitOk;
-  if (result != 0) {
+  if (result == 0 && reads.unanswered > 0) {
+    // Incomplete: kept under a name that says so, and an older complete dump
+    // stays where it is.
+    const std::string incomplete = out + ".incomplete";
+    if (std::rename(temporary.c_str(), incomplete.c_str()) != 0) {
+      std::fprintf(stderr, "ktq: cannot write %s: %s\n", incomplete.c_str(), std::strerror(errno));
+      unlink(temporary.c_str());
+    } else {
+      std::fprintf(stderr,
+                   "ktq: the dump is incomplete: the converter did not answer %d reads%s; "
+                   "it is saved as %s, which shows which reads failed, and %s is unchanged\n",
+                   reads.unanswered,
+                   reads.gaveUp ? ", and the converter stopped answering, so the rest was not read" : "",
+                   incomplete.c_str(), out.c_str());
+    }
+    status = kExitDeviceError;
+  } else if (result != 0) {
     unlink(temporary.c_str());
     std::fprintf(stderr, "ktq: the dump could not be written (result 0x%X); %s is unchanged\n",
                  static_cast<uint32_t>(result), out.c_str());
@@ -135,9 +150,6 @@ int RunDump(const std::vector<std::string>& args) {
   } else if (std::rename(temporary.c_str(), out.c_str()) != 0) {
     std::fprintf(stderr, "ktq: cannot replace %s: %s\n", out.c_str(), std::strerror(errno));
     unlink(temporary.c_str());
-    status = kExitDeviceError;
-  } else if (!StillAnswering()) {
-    std::fprintf(stderr, "ktq: the converter went away during the dump; %s shows which reads failed\n", out.c_str());
     status = kExitDeviceError;
   }
   pendingPath[0] = 0;

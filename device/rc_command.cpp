@@ -115,7 +115,19 @@ int32_t ExchangeChunk(hid_device* device, uint8_t command, const uint8_t* reques
 
 }  // namespace
 
-int32_t RCSetCommand(uint8_t command, uint32_t length, uint32_t address, const uint8_t* data) {
+namespace {
+
+ktq::RcCallWatch* activeWatch = nullptr;
+
+// The watch's verdict before a call: false when it has given up on the device.
+bool WatchAllowsCall() { return !activeWatch || !activeWatch->GaveUp(); }
+
+int32_t Watched(int32_t result) {
+  if (activeWatch) activeWatch->Record(result);
+  return result;
+}
+
+int32_t SetCommand(uint8_t command, uint32_t length, uint32_t address, const uint8_t* data) {
   hid_device* device = DeviceHandle();
   if (!device) return -2;
   if (length && !data) return -1;
@@ -140,7 +152,7 @@ int32_t RCSetCommand(uint8_t command, uint32_t length, uint32_t address, const u
   return 0;
 }
 
-int32_t RCGetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t* dest) {
+int32_t GetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t* dest) {
   hid_device* device = DeviceHandle();
   if (!device) return -2;
   if (length == 0 || !dest) return -1;
@@ -166,6 +178,37 @@ int32_t RCGetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t
   }
   return 0;
 }
+
+}  // namespace
+
+int32_t RCSetCommand(uint8_t command, uint32_t length, uint32_t address, const uint8_t* data) {
+  if (!WatchAllowsCall()) return -1;
+  return Watched(SetCommand(command, length, address, data));
+}
+
+int32_t RCGetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t* dest) {
+  if (!WatchAllowsCall()) return -1;
+  return Watched(GetCommand(command, length, address, dest));
+}
+
+namespace ktq {
+
+RcCallWatch::RcCallWatch(int giveUpAfter) : giveUpAfter_(giveUpAfter), outer_(activeWatch) { activeWatch = this; }
+RcCallWatch::~RcCallWatch() { activeWatch = outer_; }
+
+void RcCallWatch::Record(int32_t result) {
+  if (result == 0) {
+    unansweredInARow_ = 0;
+  } else if (result > 0) {
+    ++refused_;
+    unansweredInARow_ = 0;
+  } else {
+    ++unanswered_;
+    if (++unansweredInARow_ >= giveUpAfter_) gaveUp_ = true;
+  }
+}
+
+}  // namespace ktq
 
 int32_t RCReadRegister(uint32_t address, uint32_t length, uint8_t* dest) {
   if (address == 0) {

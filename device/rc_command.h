@@ -33,3 +33,36 @@ int32_t RCGetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t
 // returns 1 (a read zero-fills `dest`).
 int32_t RCReadRegister(uint32_t address, uint32_t length, uint8_t* dest);
 int32_t RCWriteRegister(uint32_t address, uint32_t length, const uint8_t* data);
+
+namespace ktq {
+
+// Watches the RC calls (RCSetCommand, RCGetCommand and what is built on them)
+// of one long run of reads such as the diagnostic dump, on that run's thread.
+// It counts the calls the device refused with a status and those it never
+// answered (time-out, failed transfer, no device). After `giveUpAfter`
+// unanswered calls in a row the device counts as gone: every later call
+// fails at once with -1 instead of waiting out its own reply budget, so a
+// converter that stops answering ends the run in seconds, not hours.
+// Watches nest; the innermost one is active until it is destroyed.
+class RcCallWatch {
+ public:
+  explicit RcCallWatch(int giveUpAfter);
+  ~RcCallWatch();
+  RcCallWatch(const RcCallWatch&) = delete;
+  RcCallWatch& operator=(const RcCallWatch&) = delete;
+
+  void Record(int32_t result);
+  int Refused() const { return refused_; }
+  int Unanswered() const { return unanswered_; }
+  bool GaveUp() const { return gaveUp_; }
+
+ private:
+  int giveUpAfter_;
+  RcCallWatch* outer_;
+  int refused_ = 0;
+  int unanswered_ = 0;
+  int unansweredInARow_ = 0;
+  bool gaveUp_ = false;
+};
+
+}  // namespace ktq

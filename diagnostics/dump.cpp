@@ -243,7 +243,16 @@ std::string DumpText(const char* version, const std::string& localTime) {
 
 }  // namespace ktq::diag
 
+namespace {
+
+ktq::diag::DumpReads lastDumpReads;
+
+}  // namespace
+
+ktq::diag::DumpReads ktq::diag::LastDumpReads() { return lastDumpReads; }
+
 int32_t RCDumpAll(const char* path, const char* version) {
+  lastDumpReads = {};
   if (DeviceHandle() == nullptr) return -1;
   std::FILE* file = std::fopen(path, "w+");
   if (file == nullptr) {
@@ -251,7 +260,15 @@ int32_t RCDumpAll(const char* path, const char* version) {
     return -1;
   }
   ktq::ReportMessage("Dump register/memory...");
-  const std::string text = ktq::diag::DumpText(version, LocalTimeText());
+  // A converter that stops answering would cost every remaining read its
+  // whole reply budget: hours for a dump of thousands of reads.
+  constexpr int kUnansweredReadsBeforeGivingUp = 3;
+  std::string text;
+  {
+    ktq::RcCallWatch watch(kUnansweredReadsBeforeGivingUp);
+    text = ktq::diag::DumpText(version, LocalTimeText());
+    lastDumpReads = {watch.Refused(), watch.Unanswered(), watch.GaveUp()};
+  }
   // A dump that did not reach the disk whole must not pass for one.
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
   if (std::fclose(file) != 0 || !written) {

@@ -14,7 +14,9 @@
 // with `version` as the application tool version in its header. 0, or -1
 // when no converter is open, the file cannot be opened ("Open file
 // FAILED!!\n") or cannot be written ("Write file FAILED!!\n"). Read failures
-// do not fail the dump: they show in its text.
+// do not fail the dump: they show in its text, and LastDumpReads() counts
+// them. After three reads in a row that the converter did not answer, the
+// rest of the dump is written without asking it again.
 int32_t RCDumpAll(const char* path, const char* version);
 
 // Appends `count` consecutive 32-bit registers from `first`, four to a line
@@ -42,6 +44,17 @@ void AppendRegisterWalk(std::string& text, const std::vector<RegisterEntry>& lis
 // starts, on the dump's thread. Null (the default) reports nothing.
 using DumpSectionObserver = void (*)(const char* section);
 void SetDumpSectionObserver(DumpSectionObserver observer);
+
+// The reads of the last RCDumpAll that failed: refused by the converter
+// with a status, or not answered at all; `gaveUp` when it stopped answering
+// and the rest of the dump was written without it. A dump with any failed
+// read is incomplete, however well formed its text.
+struct DumpReads {
+  int refused = 0;
+  int unanswered = 0;
+  bool gaveUp = false;
+};
+DumpReads LastDumpReads();
 
 // The whole report text without the file: what RCDumpAll writes, with
 // `localTime` in the header (tests pass a fixed one).

@@ -110,11 +110,15 @@ TEST(KtqDumpFile, AFailedDumpLeavesTheOldFileAlone) {
   EXPECT_EQ(run.status, 3);
   EXPECT_EQ(SlurpFile(out), "earlier dump\n");
 
-  // A converter pulled out during the dump: OUT holds the dump with its
-  // failures, and the exit status says the converter went away.
+  // A converter pulled out during the dump: OUT is left alone, the dump with
+  // its failures is saved beside it under a name that says so, and the exit
+  // status says reads went unanswered.
   run = RunKtq("--simulate=" KTQ_SOURCE_DIR "/tests/data/dump/unplugged-halfway.json dump " + out, TestPath(""));
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(SlurpFile(out).find("read out the memory data failed at the address: 90000000h"), std::string::npos);
+  EXPECT_EQ(SlurpFile(out), "earlier dump\n");
+  EXPECT_NE(SlurpFile(out + ".incomplete").find("read out the memory data failed at the address: 90000000h"),
+            std::string::npos);
+  EXPECT_NE(run.err.find("ktq: the dump is incomplete: the converter did not answer "), std::string::npos) << run.err;
 
   // A folder that does not exist: nothing is created.
   run = RunKtq("--simulate dump " + TestPath("no/such/folder/OUT.txt"), TestPath(""));

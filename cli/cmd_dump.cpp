@@ -21,6 +21,7 @@
 #include "device/rc_command.h"
 #include "diagnostics/dump.h"
 #include "report/report_callbacks.h"
+#include "sim/model_clock.h"
 #include "sim/skipped_pauses.h"
 
 namespace ktq::cli {
@@ -36,14 +37,14 @@ const Command kDump = {
     "the DPCD of the DisplayPort outputs and the decoded EDIDs. It takes a few\n"
     "seconds: the dump waits one second at a time for status bits and error\n"
     "counters to move. OUT.txt is replaced only by a complete dump: when the\n"
-    "converter leaves reads unanswered, the dump (which shows which ones) is\n"
-    "saved as OUT.txt.incomplete and OUT.txt is left as it was. Reads the\n"
-    "converter refuses are part of the dump's text. Messages go to standard\n"
+    "converter leaves reads unanswered or refuses register or memory reads,\n"
+    "the dump (which shows which ones) is saved as OUT.txt.incomplete and\n"
+    "OUT.txt is left as it was. Messages go to standard\n"
     "error, with the section being read on a terminal. With --simulate the\n"
     "one-second pauses are skipped: the virtual converter needs no time to\n"
     "settle.\n"
     "Exit status 0 when the whole dump was written, 1 when it could not be\n"
-    "written or reads went unanswered, 3 without a converter.\n",
+    "written or is incomplete, 3 without a converter.\n",
     RunDump};
 
 // The version the dump's header names.
@@ -116,17 +117,21 @@ int RunDump(const std::vector<std::string>& args) {
   auto previousTerm = std::signal(SIGTERM, RemovePendingAndExit);
   diag::SetDumpSectionObserver(ShowSection);
   const bool simulated = InstalledHidBackend() != &HidapiBackend();
-  if (simulated) SetRcTiming(sim::SkippedPauseTiming());
+  // On virtual time (a scenario's "clock") the pauses already cost nothing,
+  // and the host's waits must stay on the clock the converter keeps.
+  const bool skipPauses = simulated && !sim::VirtualTimeOn();
+  const RcTiming timingBefore = CurrentRcTiming();
+  if (skipPauses) SetRcTiming(sim::SkippedPauseTiming());
   const int32_t result = RCDumpAll(temporary.c_str(), kToolVersion);
-  if (simulated) SetRcTiming(RcTiming{});
+  if (skipPauses) SetRcTiming(timingBefore);
   diag::SetDumpSectionObserver(nullptr);
 
   const diag::DumpReads reads = diag::LastDumpReads();
-  // A read the converter refused with a status is part of what it answered
-  // (a port without a sink has no timing record), and the dump's text says
-  // so; a read it never answered is a hole in the dump.
+  // A read it never answered, or a register or memory read it refused, is a
+  // hole in the dump. Other refusals are part of what the converter answered
+  // (a port without a sink has no timing record).
   int status = kExitOk;
-  if (result == 0 && reads.unanswered > 0) {
+  if (result == 0 && (reads.unanswered > 0 || reads.refusedMemoryReads > 0)) {
     // Incomplete: kept under a name that says so, and an older complete dump
     // stays where it is.
     const std::string incomplete = out + ".incomplete";
@@ -135,9 +140,9 @@ int RunDump(const std::vector<std::string>& args) {
       unlink(temporary.c_str());
     } else {
       std::fprintf(stderr,
-                   "ktq: the dump is incomplete: the converter did not answer %d reads%s; "
-                   "it is saved as %s, which shows which reads failed, and %s is unchanged\n",
-                   reads.unanswered,
+                   "ktq: the dump is incomplete: the converter refused %d register or memory reads and did not "
+                   "answer %d%s; it is saved as %s, which shows which reads failed, and %s is unchanged\n",
+                   reads.refusedMemoryReads, reads.unanswered,
                    reads.gaveUp ? ", and the converter stopped answering, so the rest was not read" : "",
                    incomplete.c_str(), out.c_str());
     }

@@ -122,8 +122,8 @@ ktq::RcCallWatch* activeWatch = nullptr;
 // The watch's verdict before a call: false when it has given up on the device.
 bool WatchAllowsCall() { return !activeWatch || !activeWatch->GaveUp(); }
 
-int32_t Watched(int32_t result) {
-  if (activeWatch) activeWatch->Record(result);
+int32_t Watched(uint8_t command, int32_t result) {
+  if (activeWatch) activeWatch->Record(command, result);
   return result;
 }
 
@@ -183,12 +183,12 @@ int32_t GetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t* 
 
 int32_t RCSetCommand(uint8_t command, uint32_t length, uint32_t address, const uint8_t* data) {
   if (!WatchAllowsCall()) return -1;
-  return Watched(SetCommand(command, length, address, data));
+  return Watched(command, SetCommand(command, length, address, data));
 }
 
 int32_t RCGetCommand(uint8_t command, uint32_t length, uint32_t address, uint8_t* dest) {
   if (!WatchAllowsCall()) return -1;
-  return Watched(GetCommand(command, length, address, dest));
+  return Watched(command, GetCommand(command, length, address, dest));
 }
 
 namespace ktq {
@@ -196,11 +196,12 @@ namespace ktq {
 RcCallWatch::RcCallWatch(int giveUpAfter) : giveUpAfter_(giveUpAfter), outer_(activeWatch) { activeWatch = this; }
 RcCallWatch::~RcCallWatch() { activeWatch = outer_; }
 
-void RcCallWatch::Record(int32_t result) {
+void RcCallWatch::Record(uint8_t command, int32_t result) {
   if (result == 0) {
     unansweredInARow_ = 0;
   } else if (result > 0) {
     ++refused_;
+    if (command == UPDC_READ_FROM_MEMORY) ++refusedMemoryReads_;
     unansweredInARow_ = 0;
   } else {
     ++unanswered_;

@@ -51,8 +51,12 @@ class RcCallWatch {
   RcCallWatch(const RcCallWatch&) = delete;
   RcCallWatch& operator=(const RcCallWatch&) = delete;
 
-  void Record(int32_t result);
+  void Record(uint8_t command, int32_t result);
   int Refused() const { return refused_; }
+  // Refused UPDC_READ_FROM_MEMORY calls: a healthy chip answers every read of
+  // its registers and memory, unlike, say, the timing record of a port
+  // without a sink.
+  int RefusedMemoryReads() const { return refusedMemoryReads_; }
   int Unanswered() const { return unanswered_; }
   bool GaveUp() const { return gaveUp_; }
 
@@ -60,6 +64,7 @@ class RcCallWatch {
   int giveUpAfter_;
   RcCallWatch* outer_;
   int refused_ = 0;
+  int refusedMemoryReads_ = 0;
   int unanswered_ = 0;
   int unansweredInARow_ = 0;
   bool gaveUp_ = false;

@@ -47,10 +47,10 @@ void SetDumpSectionObserver(DumpSectionObserver observer);
 
 // The reads of the last RCDumpAll that failed: refused by the converter
 // with a status, or not answered at all; `gaveUp` when it stopped answering
-// and the rest of the dump was written without it. A dump with any failed
-// read is incomplete, however well formed its text.
+// and the rest of the dump was written without it.
 struct DumpReads {
   int refused = 0;
+  int refusedMemoryReads = 0;  // of `refused`: register and memory reads
   int unanswered = 0;
   bool gaveUp = false;
 };

@@ -9,6 +9,7 @@
 
 #include "device/rc_command.h"
 #include "operations/firmware_update.h"
+#include "sim/model_clock.h"
 #include "sim/flash_model.h"
 #include "tests/operations/ops_fixture.h"
 
@@ -249,10 +250,14 @@ TEST_F(FirmwareUpdateTest, RefusedChipTypeAndMissingDeviceSendNothingAndSayNothi
 // Real time here: the converter keeps the erase reply pending for 250 ms of
 // wall-clock time, which the reply wait must sit out.
 TEST_F(FirmwareUpdateTest, EraseThatTakesTimeIsWaitedForWithPausedPolls) {
+  // On virtual time the host's paused polls and the erase share one clock,
+  // so the count of polls does not depend on how busy the machine is.
   SetRcTiming(RcTiming{});
+  sim::UseVirtualTime(true);
   sim::VirtualConverter& c = Open(Scenario(5, R"(, "flash": {"erase_time_ms": 250})"));
   const std::string path = WriteFile("slow.fullrom", Image(kType5Size));
   EXPECT_EQ(RCWriteFirmwareFile(path.c_str()), 0);
+  sim::UseVirtualTime(false);
 
   // Fetches that answered the erase: every one before the first chunk.
   const auto log = c.TransferLog();

@@ -85,13 +85,13 @@ MainWindow::MainWindow(BuildVariant variant, const QString& title, const std::st
   progress_->setRange(0, 100);
   progress_->setVisible(false);
 
-  struct Spec {
+  struct ButtonSetup {
     Button button;
     const char* name;
     const char* title;
     void (ViewController::*action)();
   };
-  const Spec specs[] = {
+  const ButtonSetup buttons[] = {
       {Button::openDevice, "openDeviceBtn", "&Open Device", &ViewController::openDeviceWithSender},
       {Button::updateRDX4410, "updateRDX4410Btn", "Update &RDX4410 Firmware...",
        &ViewController::cascadeUpdateWithSender},
@@ -100,7 +100,7 @@ MainWindow::MainWindow(BuildVariant variant, const QString& title, const std::st
       {Button::quit, "quitBtn", "&Quit", &ViewController::quitApp},
       {Button::saveEmbeddedTefra, "saveEmbeddedTefraBtn", "Save &Tefra Log...", &ViewController::saveEmbeddedTefra},
   };
-  for (const Spec& s : specs) {
+  for (const ButtonSetup& s : buttons) {
     auto* b = new QPushButton(s.title);
     b->setObjectName(s.name);
     b->setAutoDefault(true);

@@ -53,7 +53,7 @@ TEST(KtqFaultsTest, CountsCrashesAndRepeatsEachWithItsCommand) {
   const Campaign c = RunCampaign("crash", 6);
   EXPECT_EQ(c.status, 1);
   EXPECT_EQ(LastLine(c.out), "faults: 6 runs, 6 crashes, 0 hangs, 0 dishonest, 0 files lost");
-  const std::regex line("run [0-5] \\(.*\\): crash: ended by signal 11; repeat: cd .*/work/run-[0-5] && .*/ktq "
+  const std::regex line("run [0-5] \\(.*\\): crash: ended by signal 11; repeat: cd .*run-[0-5] && .*/ktq "
                         "--simulate=scenario\\.json .*  \\[ktq-faults --seed 7 --only [0-5]\\]");
   std::istringstream lines(c.out);
   int reported = 0;

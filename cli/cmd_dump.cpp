@@ -37,9 +37,10 @@ const Command kDump = {
     "the DPCD of the DisplayPort outputs and the decoded EDIDs. It takes a few\n"
     "seconds: the dump waits one second at a time for status bits and error\n"
     "counters to move. OUT.txt is replaced only by a complete dump: when the\n"
-    "converter leaves reads unanswered or refuses register or memory reads,\n"
-    "the dump (which shows which ones) is saved as OUT.txt.incomplete and\n"
-    "OUT.txt is left as it was. Messages go to standard\n"
+    "chip cannot be identified, or the converter leaves reads unanswered or\n"
+    "refuses reads of registers, memory or EDIDs, the dump (which shows which\n"
+    "ones) is saved as OUT.txt.incomplete and OUT.txt is left as it was.\n"
+    "Messages go to standard\n"
     "error, with the section being read on a terminal. With --simulate the\n"
     "one-second pauses are skipped: the virtual converter needs no time to\n"
     "settle.\n"
@@ -97,13 +98,37 @@ bool MakeTemporary(const std::string& path, std::string& temporary) {
   return true;
 }
 
+// What makes a written dump incomplete, "" for a whole one: an unidentified
+// chip (the chip-specific sections are missing), a read never answered, or
+// a refused read of registers, memory or an EDID that is there. Other
+// refusals are part of what the converter answered (a port without a sink
+// has no timing record).
+std::string DumpHoles(int32_t identified, const diag::DumpReads& reads) {
+  // "1 EDID read", "2 reads"
+  const auto counted = [](int n, const char* kind) {
+    return std::to_string(n) + " " + kind + (n == 1 ? "read" : "reads");
+  };
+  std::vector<std::string> holes;
+  if (identified != 0) holes.push_back("the chip could not be identified");
+  if (reads.refusedMemoryReads > 0)
+    holes.push_back("the converter refused " + counted(reads.refusedMemoryReads, "register or memory "));
+  if (reads.refusedEdidReads > 0) holes.push_back("the converter refused " + counted(reads.refusedEdidReads, "EDID "));
+  if (reads.unanswered > 0)
+    holes.push_back("the converter did not answer " + counted(reads.unanswered, "") +
+                    (reads.gaveUp ? " and stopped answering, so the rest was not read" : ""));
+  std::string text;
+  for (const std::string& hole : holes) text += (text.empty() ? "" : "; ") + hole;
+  return text;
+}
+
 int RunDump(const std::vector<std::string>& args) {
   if (args.size() != 1) return UsageError(kDump, "dump takes one OUT.txt");
   const std::string& out = args[0];
   terminal = isatty(fileno(stderr)) != 0;
   RCSetCallbacks(Removed, nullptr, Message, nullptr, nullptr);
   if (int status = OpenConverter()) return status;
-  if (const int32_t identified = RCIdentifyChip(); identified != 0)
+  const int32_t identified = RCIdentifyChip();
+  if (identified != 0)
     std::fprintf(stderr, "ktq: chip identification failed (result 0x%X); dumping what can be read\n",
                  static_cast<uint32_t>(identified));
 
@@ -126,12 +151,9 @@ int RunDump(const std::vector<std::string>& args) {
   if (skipPauses) SetRcTiming(timingBefore);
   diag::SetDumpSectionObserver(nullptr);
 
-  const diag::DumpReads reads = diag::LastDumpReads();
-  // A read it never answered, or a register or memory read it refused, is a
-  // hole in the dump. Other refusals are part of what the converter answered
-  // (a port without a sink has no timing record).
+  const std::string holes = DumpHoles(identified, diag::LastDumpReads());
   int status = kExitOk;
-  if (result == 0 && (reads.unanswered > 0 || reads.refusedMemoryReads > 0)) {
+  if (result == 0 && !holes.empty()) {
     // Incomplete: kept under a name that says so, and an older complete dump
     // stays where it is.
     const std::string incomplete = out + ".incomplete";
@@ -140,11 +162,9 @@ int RunDump(const std::vector<std::string>& args) {
       unlink(temporary.c_str());
     } else {
       std::fprintf(stderr,
-                   "ktq: the dump is incomplete: the converter refused %d register or memory reads and did not "
-                   "answer %d%s; it is saved as %s, which shows which reads failed, and %s is unchanged\n",
-                   reads.refusedMemoryReads, reads.unanswered,
-                   reads.gaveUp ? ", and the converter stopped answering, so the rest was not read" : "",
-                   incomplete.c_str(), out.c_str());
+                   "ktq: the dump is incomplete: %s; it is saved as %s, which shows which reads failed, and %s is "
+                   "unchanged\n",
+                   holes.c_str(), incomplete.c_str(), out.c_str());
     }
     status = kExitDeviceError;
   } else if (result != 0) {

@@ -202,6 +202,7 @@ void RcCallWatch::Record(uint8_t command, int32_t result) {
   } else if (result > 0) {
     ++refused_;
     if (command == UPDC_READ_FROM_MEMORY) ++refusedMemoryReads_;
+    if (command >= UPDC_READ_EDID && command < UPDC_READ_TIMING) ++refusedEdidReads_;
     unansweredInARow_ = 0;
   } else {
     ++unanswered_;

@@ -57,6 +57,9 @@ class RcCallWatch {
   // its registers and memory, unlike, say, the timing record of a port
   // without a sink.
   int RefusedMemoryReads() const { return refusedMemoryReads_; }
+  // Refused EDID reads: the reader asks only for EDIDs that are there (the
+  // chip's own, and those of outputs whose sink asserts hot-plug).
+  int RefusedEdidReads() const { return refusedEdidReads_; }
   int Unanswered() const { return unanswered_; }
   bool GaveUp() const { return gaveUp_; }
 
@@ -65,6 +68,7 @@ class RcCallWatch {
   RcCallWatch* outer_;
   int refused_ = 0;
   int refusedMemoryReads_ = 0;
+  int refusedEdidReads_ = 0;
   int unanswered_ = 0;
   int unansweredInARow_ = 0;
   bool gaveUp_ = false;

@@ -267,7 +267,8 @@ int32_t RCDumpAll(const char* path, const char* version) {
   {
     ktq::RcCallWatch watch(kUnansweredReadsBeforeGivingUp);
     text = ktq::diag::DumpText(version, LocalTimeText());
-    lastDumpReads = {watch.Refused(), watch.RefusedMemoryReads(), watch.Unanswered(), watch.GaveUp()};
+    lastDumpReads = {watch.Refused(), watch.RefusedMemoryReads(), watch.RefusedEdidReads(), watch.Unanswered(),
+                     watch.GaveUp()};
   }
   // A dump that did not reach the disk whole must not pass for one.
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -51,6 +51,7 @@ void SetDumpSectionObserver(DumpSectionObserver observer);
 struct DumpReads {
   int refused = 0;
   int refusedMemoryReads = 0;  // of `refused`: register and memory reads
+  int refusedEdidReads = 0;    // of `refused`: EDIDs that are there
   int unanswered = 0;
   bool gaveUp = false;
 };

@@ -1,6 +1,5 @@
-// Fuzzes the register map parser with arbitrary text. The parser reads
-// files, so each input becomes top.map in a scratch folder that also holds
-// a small block file the input may include.
+// Fuzzes the register map parser with arbitrary text, as the top file of a
+// scratch folder that holds a small block file the input may include.
 #include <unistd.h>
 
 #include <cstddef>
@@ -35,13 +34,9 @@ const std::filesystem::path& Scratch() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::filesystem::path top = Scratch() / "top.map";
-  {
-    std::ofstream out(top, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  }
+  static const std::string top = (Scratch() / "top.map").string();
   regmap::Map map;
   std::string error;
-  regmap::ParseMapFile(top.string(), map, error);
+  regmap::ParseMapText(std::string(reinterpret_cast<const char*>(data), size), top, map, error);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,44 +26,53 @@ struct Expected {
   uint32_t reset;
 };
 
+// The file, and its text given as the top file of the same folder (its
+// includes are found beside it).
 TEST(RegmapParser, SmallMapEmitsEveryRegisterInOrder) {
-  regmap::Map map;
-  std::string error;
-  ASSERT_TRUE(regmap::ParseMapFile(kData + "/small.map", map, error)) << error;
-  EXPECT_EQ(error, "");
-  EXPECT_EQ(map.variant, "6a");
-  EXPECT_EQ(map.chipType, 6);
-  EXPECT_EQ(map.nameBase, 0x04FF6FF8u);
+  const std::string path = kData + "/small.map";
+  std::ifstream file(path);
+  const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  for (const bool fromText : {false, true}) {
+    SCOPED_TRACE(fromText ? "from text" : "from the file");
+    regmap::Map map;
+    std::string error;
+    ASSERT_TRUE(fromText ? regmap::ParseMapText(text, path, map, error) : regmap::ParseMapFile(path, map, error))
+        << error;
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(map.variant, "6a");
+    EXPECT_EQ(map.chipType, 6);
+    EXPECT_EQ(map.nameBase, 0x04FF6FF8u);
 
-  const std::vector<Expected> expected = {
-      {"CORE_CLK_SYS_CLK_FREQ_DET", 0x20200000, 0x0DF24B18},
-      {"CORE_MCU_FW_VERSION", 0x2020A038, 0x00320105},
-      {"CORE_GPIO_RX", 0x2020A100, 0},
-      {"RX_ML_FRM0_CTRL", 0x20300000, 0x21},
-      {"RX_ML_FRM0_STATUS", 0x20300004, 0},
-      {"RX_ML_FRM1_CTRL", 0x20300400, 0x21},
-      {"RX_ML_FRM1_STATUS", 0x20300404, 0},
-      {"RX_ML_FRM2_CTRL", 0x20300800, 0x21},
-      {"RX_ML_FRM2_STATUS", 0x20300804, 0},
-      {"RX_ML_FRM3_CTRL", 0x20300C00, 0x21},
-      {"RX_ML_FRM3_STATUS", 0x20300C04, 0},
-      {"TX0_INTR_HPD0_INT_STATUS", 0x20400100, 2},
-      {"TX0_CTRL", 0x20400000, 0xA5},
-      {"TX0_PHY_LANE1_CTRL", 0x20400200, 1},
-      {"TX0_PHY_LANE2_CTRL", 0x20400204, 1},
-      {"TX1_INTR_HPD0_INT_STATUS", 0x20440100, 2},
-      {"TX1_CTRL", 0x20440000, 0xA5},
-      {"TX1_PHY_LANE1_CTRL", 0x20440200, 1},
-      {"TX1_PHY_LANE2_CTRL", 0x20440204, 1},
-      {"RX_ML_FRM7_CTRL", 0x20500000, 0x21},
-      {"RX_ML_FRM7_STATUS", 0x20500004, 0},
-  };
-  ASSERT_EQ(map.registers.size(), expected.size());
-  for (size_t i = 0; i < expected.size(); ++i) {
-    SCOPED_TRACE(expected[i].name);
-    EXPECT_EQ(map.registers[i].name, expected[i].name);
-    EXPECT_EQ(map.registers[i].address, expected[i].address);
-    EXPECT_EQ(map.registers[i].reset, expected[i].reset);
+    const std::vector<Expected> expected = {
+        {"CORE_CLK_SYS_CLK_FREQ_DET", 0x20200000, 0x0DF24B18},
+        {"CORE_MCU_FW_VERSION", 0x2020A038, 0x00320105},
+        {"CORE_GPIO_RX", 0x2020A100, 0},
+        {"RX_ML_FRM0_CTRL", 0x20300000, 0x21},
+        {"RX_ML_FRM0_STATUS", 0x20300004, 0},
+        {"RX_ML_FRM1_CTRL", 0x20300400, 0x21},
+        {"RX_ML_FRM1_STATUS", 0x20300404, 0},
+        {"RX_ML_FRM2_CTRL", 0x20300800, 0x21},
+        {"RX_ML_FRM2_STATUS", 0x20300804, 0},
+        {"RX_ML_FRM3_CTRL", 0x20300C00, 0x21},
+        {"RX_ML_FRM3_STATUS", 0x20300C04, 0},
+        {"TX0_INTR_HPD0_INT_STATUS", 0x20400100, 2},
+        {"TX0_CTRL", 0x20400000, 0xA5},
+        {"TX0_PHY_LANE1_CTRL", 0x20400200, 1},
+        {"TX0_PHY_LANE2_CTRL", 0x20400204, 1},
+        {"TX1_INTR_HPD0_INT_STATUS", 0x20440100, 2},
+        {"TX1_CTRL", 0x20440000, 0xA5},
+        {"TX1_PHY_LANE1_CTRL", 0x20440200, 1},
+        {"TX1_PHY_LANE2_CTRL", 0x20440204, 1},
+        {"RX_ML_FRM7_CTRL", 0x20500000, 0x21},
+        {"RX_ML_FRM7_STATUS", 0x20500004, 0},
+    };
+    ASSERT_EQ(map.registers.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      SCOPED_TRACE(expected[i].name);
+      EXPECT_EQ(map.registers[i].name, expected[i].name);
+      EXPECT_EQ(map.registers[i].address, expected[i].address);
+      EXPECT_EQ(map.registers[i].reset, expected[i].reset);
+    }
   }
 }
 

@@ -229,8 +229,9 @@ class Parser {
  public:
   explicit Parser(Map& out) : map_(out) {}
 
-  void ParseTop(const std::string& path) {
-    ParseFile(path, std::nullopt);
+  // `text`: the top file's lines when they do not come from the file.
+  void ParseTop(const std::string& path, const std::string* text) {
+    ParseFile(path, std::nullopt, text);
     CloseRegister();
     const Location end{path, lastTopLine_};
     if (map_.variant.empty()) Fail(end, "no 'variant' directive");
@@ -248,7 +249,7 @@ class Parser {
     bool fieldsAllowed = false;
   };
 
-  void ParseFile(const std::string& path, std::optional<Location> includedFrom) {
+  void ParseFile(const std::string& path, std::optional<Location> includedFrom, const std::string* text = nullptr) {
     std::error_code ec;
     fs::path canonical = fs::weakly_canonical(fs::path(path), ec);
     if (ec) canonical = fs::absolute(fs::path(path));
@@ -258,23 +259,29 @@ class Parser {
     }
     if (includeChain_.size() >= kMaxNesting) Fail(*includedFrom, "includes nested deeper than 16 files");
     // Only regular files: a device or a pipe could feed lines for ever.
-    std::ifstream in;
-    if (fs::is_regular_file(path, ec)) in.open(path, std::ios::binary);
-    if (!in.is_open()) {
-      if (includedFrom) Fail(*includedFrom, "cannot open included file '" + path + "'");
-      throw ParseError{path + ":0: cannot open file"};
+    std::ifstream file;
+    std::istringstream given;
+    if (text != nullptr) {
+      given.str(*text);
+    } else {
+      if (fs::is_regular_file(path, ec)) file.open(path, std::ios::binary);
+      if (!file.is_open()) {
+        if (includedFrom) Fail(*includedFrom, "cannot open included file '" + path + "'");
+        throw ParseError{path + ":0: cannot open file"};
+      }
     }
+    std::istream& in = text != nullptr ? static_cast<std::istream&>(given) : file;
     includeChain_.push_back(key);
     const bool top = !includedFrom.has_value();
 
     std::optional<OpenTemplate> tmpl;
-    std::string text;
+    std::string line;
     int lineNo = 0;
-    while (std::getline(in, text)) {
+    while (std::getline(in, line)) {
       ++lineNo;
       if (top) lastTopLine_ = lineNo;
       const Location at{path, lineNo};
-      const std::vector<Token> tokens = Tokenize(text, at);
+      const std::vector<Token> tokens = Tokenize(line, at);
       if (tokens.empty()) continue;
       const std::string& directive = Word(tokens[0], at, "a directive");
       if (tmpl) {
@@ -597,10 +604,12 @@ class Parser {
 
 }  // namespace
 
-bool ParseMapFile(const std::string& path, Map& out, std::string& error) {
+namespace {
+
+bool Parse(const std::string& path, const std::string* text, Map& out, std::string& error) {
   Map map;
   try {
-    Parser(map).ParseTop(path);
+    Parser(map).ParseTop(path, text);
   } catch (const ParseError& e) {
     error = e.text;
     return false;
@@ -608,6 +617,14 @@ bool ParseMapFile(const std::string& path, Map& out, std::string& error) {
   out = std::move(map);
   error.clear();
   return true;
+}
+
+}  // namespace
+
+bool ParseMapFile(const std::string& path, Map& out, std::string& error) { return Parse(path, nullptr, out, error); }
+
+bool ParseMapText(const std::string& text, const std::string& path, Map& out, std::string& error) {
+  return Parse(path, &text, out, error);
 }
 
 }  // namespace regmap

@@ -34,5 +34,8 @@ struct Map {
 // Parses a top-level map file and everything it includes. On error returns
 // false and sets `error` to "FILE:LINE: message".
 bool ParseMapFile(const std::string& path, Map& out, std::string& error);
+// The same for the text of a top-level file that need not exist: messages
+// name `path`, and includes are found beside it.
+bool ParseMapText(const std::string& text, const std::string& path, Map& out, std::string& error);
 
 }  // namespace regmap

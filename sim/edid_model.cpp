@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/data_dir.h"
 #include "sim/rc_protocol.h"
 #include "sim/register_map_model.h"
 #include "sim/scenario_values.h"
@@ -61,7 +62,7 @@ bool LoadEdidFile(const nlohmann::json& value, std::vector<uint8_t>& out, std::s
   // Scenarios name EDID files from the project root (the corpus lies next to
   // it), so they load the same from any working directory.
   std::string path = value.get<std::string>();
-  if (!path.empty() && path[0] != '/') path = std::string(KTQ_PROJECT_DIR) + "/" + path;
+  if (!path.empty() && path[0] != '/') path = SimDataDir() + "/" + path;
   if (!input::ReadInputFile(path, kMaxBlocks * kBlockSize, "an EDID file", out, error)) return false;
   if (out.empty() || out.size() % kBlockSize != 0 || out.size() > kMaxBlocks * kBlockSize) {
     error = path + ": not 1 to 256 whole 128-byte EDID blocks";

@@ -2,6 +2,7 @@
 // converter's memory at its reset value, then the per-name overrides.
 #include "sim/register_map_model.h"
 
+#include "sim/data_dir.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
@@ -9,7 +10,7 @@
 namespace ktq::sim {
 
 std::string MapFileForVariant(const std::string& variant) {
-  return std::string(KTQ_MAP_DIR) + "/variant-" + variant + ".map";
+  return SimDataDir() + "/chipdb/maps/variant-" + variant + ".map";
 }
 
 const regmap::Map* PlacedRegisterMap(VirtualConverter& converter) {

@@ -47,9 +47,13 @@ std::string ProgressDisplay::BarLine(uint32_t percent, Clock::duration elapsed, 
   return width > 1 && static_cast<int>(line.size()) > width - 1 ? line.substr(0, width - 1) : line;
 }
 
+std::string ProgressDisplay::EraseLine() const {
+  return FormatString("Erasing flash... %s", MinutesSeconds(Seconds(Clock::now() - eraseStart_)).c_str());
+}
+
 void ProgressDisplay::Redraw() {
   std::string line;
-  if (erasing_) line = FormatString("Erasing flash... %s", MinutesSeconds(Seconds(Clock::now() - eraseStart_)).c_str());
+  if (erasing_) line = EraseLine();
   else if (lastPercent_ >= 0) line = BarLine(static_cast<uint32_t>(lastPercent_), Clock::now() - start_, width_);
   else return;
   // Redrawn in place; the trailing blanks wipe a longer previous line.
@@ -87,7 +91,9 @@ void ProgressDisplay::OnMessage(const char* text) {
   std::lock_guard<std::mutex> lock(mutex_);
   const bool eraseStarts = std::strcmp(text, "Erasing flash...") == 0;
   if (erasing_) {
-    // The erase's "OK!" or "FAILED!!" completes the clock's line.
+    // The erase's "OK!" or "FAILED!!" completes the clock's line, after a
+    // blank rather than after the blanks that wipe a longer line.
+    std::fprintf(out_, "\r%s ", EraseLine().c_str());
     erasing_ = false;
     barOpen_ = false;
   } else {

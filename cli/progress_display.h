@@ -39,6 +39,7 @@ class ProgressDisplay {
  private:
   void EndBarLine();
   void Redraw();  // with the lock held
+  std::string EraseLine() const;  // "Erasing flash... 00:03"
   void Tick();
 
   std::FILE* out_;

@@ -208,6 +208,19 @@ TEST(ProgressDisplayTest, TerminalRedrawsOneBarLineAndEndsItBeforeTheNextMessage
   std::fclose(out);
   const std::string bar = ProgressDisplay::BarLine(0, {});
   EXPECT_EQ(std::string(text, n), "Updating firmware...\n\r" + bar + std::string(79 - bar.size(), ' ') + "\n\t...OK!\n");
+  // The erase's clock line, completed by the erase's result after one blank.
+  out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  {
+    ProgressDisplay erase(out, true);
+    erase.OnMessage("Erasing flash...");
+    erase.OnMessage("OK!\n");
+  }
+  std::rewind(out);
+  const size_t erased = std::fread(text, 1, sizeof text - 1, out);
+  std::fclose(out);
+  const std::string clock = "Erasing flash... 00:00";
+  EXPECT_EQ(std::string(text, erased), "\r" + clock + std::string(79 - clock.size(), ' ') + "\r" + clock + " OK!\n");
   // The bar fits a narrow terminal.
   EXPECT_EQ(ProgressDisplay::BarLine(50, std::chrono::seconds(10), 50),
             "[######       ]  50%  00:10 elapsed, 00:10 left");

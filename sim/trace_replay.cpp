@@ -280,7 +280,7 @@ const HidBackend kReplayBackend = {
 }  // namespace
 
 TraceReplay::TraceReplay(std::vector<TraceEntry> entries)
-    : entries_(std::move(entries)), sink_([](const std::string& message) {
+    : binding_(kReplayBackend, current), entries_(std::move(entries)), sink_([](const std::string& message) {
         std::fprintf(stderr, "%s\n", message.c_str());
       }) {}
 
@@ -296,23 +296,9 @@ void TraceReplay::SetSpeed(double speed) { speed_ = speed > 0 ? speed : 0; }
 
 void TraceReplay::SetMessageSink(std::function<void(const std::string&)> sink) { sink_ = std::move(sink); }
 
-void TraceReplay::Install() {
-  if (installed_) return;
-  previousBackend_ = ktq::InstalledHidBackend();
-  current = this;
-  installed_ = true;
-  ktq::SetHidBackend(&kReplayBackend);
-}
+void TraceReplay::Install() { binding_.Bind(this); }
 
-void TraceReplay::Uninstall() {
-  if (!installed_) return;
-  // A device of this replay still open would otherwise be closed later
-  // through whatever backend comes next.
-  if (ktq::InstalledHidBackend() == &kReplayBackend && DeviceHandle()) RCCloseDevice();
-  if (current == this) current = nullptr;
-  installed_ = false;
-  ktq::SetHidBackend(previousBackend_);
-}
+void TraceReplay::Uninstall() { binding_.Unbind(this); }
 
 std::string TraceReplay::Divergence() const {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -29,6 +29,7 @@
 
 #include "device/hid_seam.h"
 #include "device/wire_trace_format.h"
+#include "sim/seam_binding.h"
 
 namespace ktq::sim {
 
@@ -79,6 +80,7 @@ class TraceReplay {
   void Diverge(std::string message);
   std::string Where(const TraceEntry* entry) const;
 
+  SeamBinding<TraceReplay> binding_;
   std::vector<TraceEntry> entries_;
   size_t next_ = 0;
   double speed_ = 0;
@@ -101,8 +103,6 @@ class TraceReplay {
   void (*onRemoved_)(void*) = nullptr;
   void* removedContext_ = nullptr;
 
-  bool installed_ = false;
-  const HidBackend* previousBackend_ = nullptr;
   mutable std::mutex mutex_;
 };
 

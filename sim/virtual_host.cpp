@@ -162,6 +162,8 @@ const HidBackend kHostBackend = {
 
 }  // namespace
 
+VirtualHost::VirtualHost() : binding_(kHostBackend, current) {}
+
 VirtualHost::~VirtualHost() {
   for (auto& hook : shutdownHooks_) hook(*this);
   Uninstall();
@@ -213,23 +215,9 @@ VirtualConverter& VirtualHost::Converter(size_t index) {
   std::abort();  // a test asked for a converter its scenario does not have
 }
 
-void VirtualHost::Install() {
-  if (installed_) return;
-  previousBackend_ = ktq::InstalledHidBackend();
-  current = this;
-  installed_ = true;
-  ktq::SetHidBackend(&kHostBackend);
-}
+void VirtualHost::Install() { binding_.Bind(this); }
 
-void VirtualHost::Uninstall() {
-  if (!installed_) return;
-  // A device of this host still open would otherwise be closed later through
-  // whatever backend comes next.
-  if (ktq::InstalledHidBackend() == &kHostBackend && DeviceHandle()) RCCloseDevice();
-  if (current == this) current = nullptr;
-  installed_ = false;
-  ktq::SetHidBackend(previousBackend_);
-}
+void VirtualHost::Uninstall() { binding_.Unbind(this); }
 
 int VirtualHost::OpenHandleCount() const {
   std::lock_guard<std::mutex> lock(mutex_);

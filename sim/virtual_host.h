@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "device/hid_seam.h"
+#include "sim/seam_binding.h"
 #include "sim/virtual_converter.h"
 
 namespace ktq::sim {
 
 class VirtualHost {
  public:
-  VirtualHost() = default;
+  VirtualHost();
   ~VirtualHost();  // runs the shutdown hooks; unbinds the seam if bound
   VirtualHost(const VirtualHost&) = delete;
   VirtualHost& operator=(const VirtualHost&) = delete;
@@ -67,8 +68,7 @@ class VirtualHost {
   friend struct HostBackend;
   std::vector<Device> devices_;
   std::vector<std::function<void(VirtualHost&)>> shutdownHooks_;
-  const HidBackend* previousBackend_ = nullptr;
-  bool installed_ = false;
+  SeamBinding<VirtualHost> binding_;
   bool virtualTime_ = false;
   mutable std::mutex mutex_;
   int openHandles_ = 0;

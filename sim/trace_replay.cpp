@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "device/hid_session.h"
+#include "sim/hid_device_list.h"
 #include "sim/report_byte_map.h"
 #include "sim/virtual_host.h"
 
@@ -39,25 +40,6 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
   return out;
 }
 
-// hidapi's texts are wchar_t; traces keep UTF-8.
-wchar_t* WideFromUtf8(const std::string& text) {
-  auto* out = static_cast<wchar_t*>(std::calloc(text.size() + 1, sizeof(wchar_t)));
-  size_t n = 0;
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const int extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
-    uint32_t code = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
-    bool valid = extra >= 0 && i + static_cast<size_t>(extra) < text.size() + (extra == 0 ? 1 : 0);
-    for (int k = 1; valid && k <= extra; ++k) {
-      const auto cont = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-      valid = (cont & 0xC0) == 0x80;
-      code = code << 6 | (cont & 0x3F);
-    }
-    out[n++] = static_cast<wchar_t>(valid ? code : 0xFFFD);
-    i += valid ? static_cast<size_t>(extra) + 1 : 1;
-  }
-  return out;
-}
 
 TraceDevice DefaultDevice() {
   const DeviceIdentity id = VirtualHost::DefaultConverterIdentity(0);
@@ -90,30 +72,16 @@ struct ReplayBackend {
       }
     }
     if (!shown || (vid && shown->vendorId != vid) || (pid && shown->productId != pid)) return nullptr;
-    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-    info->path = strdup(shown->path.c_str());
-    info->vendor_id = shown->vendorId;
-    info->product_id = shown->productId;
-    info->serial_number = WideFromUtf8(shown->serial);
-    info->manufacturer_string = WideFromUtf8("");
-    info->product_string = WideFromUtf8(shown->product);
-    info->usage_page = 0xFF00;
-    info->usage = 0x01;
-    info->bus_type = HID_API_BUS_USB;
-    return info;
+    DeviceIdentity id;
+    id.path = shown->path;
+    id.vendorId = shown->vendorId;
+    id.productId = shown->productId;
+    id.serial = shown->serial;
+    id.product = shown->product;
+    return NewHidDeviceInfo(id);
   }
 
-  static void FreeEnumeration(hid_device_info* list) {
-    while (list) {
-      hid_device_info* next = list->next;
-      std::free(list->path);
-      std::free(list->serial_number);
-      std::free(list->manufacturer_string);
-      std::free(list->product_string);
-      std::free(list);
-      list = next;
-    }
-  }
+  static void FreeEnumeration(hid_device_info* list) { FreeHidDeviceInfoList(list); }
 
   static hid_device* Open(unsigned short vid, unsigned short pid, const wchar_t*) {
     return OpenMatching([vid, pid](const TraceDevice& d) { return d.vendorId == vid && d.productId == pid; });

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "device/hid_session.h"
+#include "sim/hid_device_list.h"
 #include "sim/model_clock.h"
 
 namespace ktq::sim {
@@ -28,14 +29,6 @@ struct SimWatch {
 
 SimHandle* FromHid(hid_device* device) { return reinterpret_cast<SimHandle*>(device); }
 
-wchar_t* WideCopy(const std::string& utf8) {
-  // Identity strings of scenarios are ASCII in practice; other bytes are
-  // passed through one by one, which is enough for listing them.
-  auto* out = static_cast<wchar_t*>(std::calloc(utf8.size() + 1, sizeof(wchar_t)));
-  for (size_t i = 0; i < utf8.size(); ++i) out[i] = static_cast<unsigned char>(utf8[i]);
-  return out;
-}
-
 }  // namespace
 
 // The seam functions, bound to `current`.
@@ -52,34 +45,14 @@ struct HostBackend {
       if (d.converter && d.converter->Unplugged()) continue;
       const DeviceIdentity& id = d.Identity();
       if ((vid && id.vendorId != vid) || (pid && id.productId != pid)) continue;
-      auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
-      info->path = strdup(id.path.c_str());
-      info->vendor_id = id.vendorId;
-      info->product_id = id.productId;
-      info->serial_number = WideCopy(id.serial);
-      info->manufacturer_string = WideCopy(id.manufacturer);
-      info->product_string = WideCopy(id.product);
-      info->usage_page = 0xFF00;
-      info->usage = 0x01;
-      info->interface_number = id.interfaceNumber;
-      info->bus_type = HID_API_BUS_USB;
+      hid_device_info* info = NewHidDeviceInfo(id);
       *tail = info;
       tail = &info->next;
     }
     return head;
   }
 
-  static void FreeEnumeration(hid_device_info* list) {
-    while (list) {
-      hid_device_info* next = list->next;
-      std::free(list->path);
-      std::free(list->serial_number);
-      std::free(list->manufacturer_string);
-      std::free(list->product_string);
-      std::free(list);
-      list = next;
-    }
-  }
+  static void FreeEnumeration(hid_device_info* list) { FreeHidDeviceInfoList(list); }
 
   static hid_device* Open(unsigned short vid, unsigned short pid, const wchar_t* serial) {
     if (!current || serial) return nullptr;

@@ -29,7 +29,6 @@ constexpr uint32_t kChunkSize = 32;
 constexpr uint8_t kHeaderLength = 12;
 constexpr size_t kPayloadOffset = 15;
 constexpr uint8_t kPendingBit = 0x80;
-constexpr uint8_t kStatusRcModeOff = 4;
 // A write of 0xF5 here restarts the chip, which then sends no reply.
 constexpr uint32_t kRestartAddress = 0x2000FC;
 constexpr uint8_t kRestartByte = 0xF5;
@@ -40,6 +39,7 @@ constexpr int kMinReplyLength = 7;
 ktq::RcTiming timing;
 
 using ktq::Pause;
+using ktq::kStatusRcModeOff;
 
 void BuildRequest(uint8_t* report, uint8_t command, uint8_t lengthByte, uint32_t address, uint8_t count,
                   const uint8_t* payload, uint32_t payloadLength) {

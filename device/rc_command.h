@@ -36,6 +36,10 @@ int32_t RCWriteRegister(uint32_t address, uint32_t length, const uint8_t* data);
 
 namespace ktq {
 
+// The device's status for a command sent while RC command mode is off; the
+// RC calls repair it once and return it when the mode cannot be enabled.
+constexpr uint8_t kStatusRcModeOff = 4;
+
 // Watches the RC calls (RCSetCommand, RCGetCommand and what is built on them)
 // of one long run of reads such as the diagnostic dump, on that run's thread.
 // It counts the calls the device refused with a status and those it never

@@ -63,9 +63,11 @@ int32_t SaveTefraLog(const char* path, bool sendControl, ktq::TefraCapture& capt
     std::printf("%s", FormatString("READ FROM TEFRA failed: %02x\n", result & 0xFF).c_str());
   }
   // The log ends when the device answers with a status. A failed transfer
-  // (-1, -2) or a vanished device cuts it short: what was read is kept for
+  // (-1, -2), a vanished device or RC mode that could not be enabled (the
+  // reads never reached the log) cuts it short: what was read is kept for
   // support, but not passed off as the whole log.
-  capture.complete = written && !stopped && result > 0 && !ktq::DeviceRemoved();
+  capture.complete =
+      written && !stopped && result > 0 && result != ktq::kStatusRcModeOff && !ktq::DeviceRemoved();
   const std::string keptAs = capture.complete ? std::string(path) : std::string(path) + ktq::kIncompleteLogSuffix;
   written = written && file.CommitAs(keptAs);
   SendLogControl();
@@ -80,6 +82,7 @@ int32_t SaveTefraLog(const char* path, bool sendControl, ktq::TefraCapture& capt
                                     capture.records == 1 ? "" : "s", keptAs.c_str())
                            .c_str());
     if (stopped) return ktq::kOperationStopped;
+    if (result == ktq::kStatusRcModeOff) return result;
     return result < 0 ? result : -1;
   }
   ktq::ReportMessage("finished.\r\n");

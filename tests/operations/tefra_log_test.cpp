@@ -133,7 +133,12 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"SecondReadTimesOut", R"(, "faults": [{"kind": "never_complete", "command": 27, "skip": 1}])",
                 "READ FROM TEFRA failed: ff\n", 1, -1},
         EndCase{"ThirdReadNotSent", R"(, "faults": [{"kind": "send_failure", "command": 27, "skip": 2}])",
-                "RCGetCommand : Usb2 set output report failed:\rREAD FROM TEFRA failed: ff\n", 2, -1}),
+                "RCGetCommand : Usb2 set output report failed:\rREAD FROM TEFRA failed: ff\n", 2, -1},
+        // Out of RC mode, and every request to enter it refused: status 4
+        // says the reads never reached the log, not that it ended.
+        EndCase{"RcModeCannotBeEnabled",
+                R"(, "rc_mode": false, "faults": [{"kind": "status", "command": 1, "status": 225, "times": 0}])",
+                "READ FROM TEFRA failed: 04\n", 0, 4}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TefraLogTest, FileThatCannotBeCreatedIsReportedBeforeAnythingIsSent) {

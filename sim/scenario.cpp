@@ -165,13 +165,14 @@ bool LoadScenarioFile(const std::string& path, VirtualHost& host, std::string& e
 
 const std::string& DefaultScenarioText() {
   static const std::string text = R"({
-  "description": "One converter in RC command mode with a type-5 chip identity.",
+  "description": "One converter in RC command mode with a type-5 chip identity and the EDID it presents on its input.",
   "devices": [
     {
       "path": "sim:0",
       "product": "KTQ virtual converter",
       "rc_mode": true,
-      "chip": { "type": 5 }
+      "chip": { "type": 5 },
+      "edid": { "input": "sim/scenarios/edids/monitor-dp.bin" }
     }
   ]
 })";

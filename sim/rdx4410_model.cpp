@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/map_cache.h"
 #include "sim/rc_protocol.h"
 #include "tools/regmap/regmap.h"
 
@@ -29,11 +30,11 @@ uint32_t Le32(const uint8_t* p) {
 Rdx4410Model::Rdx4410Model(Rdx4410Config config, const bool* mainHoldsSpiBus)
     : config_(std::move(config)), mainHoldsSpiBus_(mainHoldsSpiBus) {
   const std::string& path = config_.mapFile;
-  regmap::Map map;
   std::string error;
-  if (!regmap::ParseMapFile(path, map, error)) throw std::runtime_error("rdx4410 register map: " + error);
-  if (map.chipType != 4) throw std::runtime_error("rdx4410 register map: " + path + " is not a type-4 map");
-  for (const regmap::Register& reg : map.registers) {
+  const std::shared_ptr<const regmap::Map> map = LoadRegisterMap(path, error);
+  if (!map) throw std::runtime_error("rdx4410 register map: " + error);
+  if (map->chipType != 4) throw std::runtime_error("rdx4410 register map: " + path + " is not a type-4 map");
+  for (const regmap::Register& reg : map->registers) {
     words_[reg.address & ~3u] = reg.reset;
     if (reg.name == "CORE_MCU_SPAD0") spad0_ = reg.address;
     if (reg.name == "CORE_MCU_SPAD4") spad4_ = reg.address;

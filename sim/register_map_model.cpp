@@ -3,6 +3,7 @@
 #include "sim/register_map_model.h"
 
 #include "sim/data_dir.h"
+#include "sim/map_cache.h"
 #include "sim/scenario_values.h"
 #include "sim/sim_registry.h"
 #include "sim/virtual_converter.h"
@@ -14,8 +15,8 @@ std::string MapFileForVariant(const std::string& variant) {
 }
 
 const regmap::Map* PlacedRegisterMap(VirtualConverter& converter) {
-  const regmap::Map& placed = converter.Extension<RegisterMapConfig>().placed;
-  return placed.registers.empty() ? nullptr : &placed;
+  const auto& placed = converter.Extension<RegisterMapConfig>().placed;
+  return placed && !placed->registers.empty() ? placed.get() : nullptr;
 }
 
 std::optional<uint32_t> PlacedRegisterAddress(VirtualConverter& converter, const std::string& name) {
@@ -74,13 +75,13 @@ bool ParseRegisters(const nlohmann::json& value, VirtualConverter& c, std::strin
 bool PlaceRegisters(VirtualConverter& c, std::string& error) {
   auto& config = c.Extension<RegisterMapConfig>();
   if (config.mapFile.empty()) return true;
-  regmap::Map map;
   std::string parseError;
-  if (!regmap::ParseMapFile(config.mapFile, map, parseError)) {
+  std::shared_ptr<const regmap::Map> map = LoadRegisterMap(config.mapFile, parseError);
+  if (!map) {
     error = "registers: " + parseError;
     return false;
   }
-  for (const regmap::Register& r : map.registers) c.Memory().WriteU32(r.address, r.reset);
+  for (const regmap::Register& r : map->registers) c.Memory().WriteU32(r.address, r.reset);
   config.placed = std::move(map);
   for (const auto& [name, value] : config.overrides) {
     const std::optional<uint32_t> address = PlacedRegisterAddress(c, name);

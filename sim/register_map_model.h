@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,7 +25,7 @@ std::string MapFileForVariant(const std::string& variant);
 struct RegisterMapConfig {
   std::string mapFile;  // empty: no registers placed
   std::vector<std::pair<std::string, uint32_t>> overrides;  // by register name, in scenario order
-  regmap::Map placed;   // the map once placed
+  std::shared_ptr<const regmap::Map> placed;  // the map once placed
 };
 
 // The map placed in the converter, or null when none was.

@@ -272,6 +272,7 @@ class Parser {
     }
     std::istream& in = text != nullptr ? static_cast<std::istream&>(given) : file;
     includeChain_.push_back(key);
+    if (text == nullptr) map_.files.push_back(key);
     const bool top = !includedFrom.has_value();
 
     std::optional<OpenTemplate> tmpl;

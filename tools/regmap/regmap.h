@@ -29,6 +29,7 @@ struct Map {
   int chipType = 0;
   uint32_t nameBase = 0;
   std::vector<Register> registers;  // in emission order
+  std::vector<std::string> files;   // every file read, the top one first
 };
 
 // Parses a top-level map file and everything it includes. On error returns

@@ -155,6 +155,8 @@ bool ParseRdx4410(const nlohmann::json& value, VirtualConverter& c, std::string&
     if (!value["map_file"].is_string()) return (error = "rdx4410: map_file: expected a path"), false;
     config.mapFile = value["map_file"].get<std::string>();
   } else {
+    if (value.contains("variant") && !value["variant"].is_string())
+      return (error = "rdx4410: variant: \"4a\" or \"4b\""), false;
     const std::string variant = value.value("variant", std::string("4b"));
     if (variant != "4a" && variant != "4b") return (error = "rdx4410: variant: \"4a\" or \"4b\""), false;
     config.mapFile = MapFileForVariant(variant);

@@ -126,6 +126,7 @@ bool ParseFault(const nlohmann::json& value, Fault& f, std::string& error) {
   static const std::pair<const char*, FaultKind> kinds[] = {
       {"send_failure", FaultKind::kSendFailure}, {"fetch_failure", FaultKind::kFetchFailure},
       {"never_complete", FaultKind::kNeverComplete}, {"status", FaultKind::kStatus}, {"unplug", FaultKind::kUnplug}};
+  if (value.contains("kind") && !value["kind"].is_string()) return (error = "fault: kind: expected a name"), false;
   const std::string kind = value.value("kind", "");
   bool known = false;
   for (const auto& [name, k] : kinds) {

@@ -123,7 +123,9 @@ bool LoadDevices(const nlohmann::json& devices, VirtualHost& host, std::string& 
 
 }  // namespace
 
-bool LoadScenarioText(const std::string& text, VirtualHost& host, std::string& error) {
+namespace {
+
+bool LoadScenario(const std::string& text, VirtualHost& host, std::string& error) {
   nlohmann::json scenario = nlohmann::json::parse(text, nullptr, false);
   if (scenario.is_discarded()) {
     error = text.empty() ? "empty scenario" : "not valid JSON";
@@ -151,6 +153,19 @@ bool LoadScenarioText(const std::string& text, VirtualHost& host, std::string& e
     }
   }
   return true;
+}
+
+}  // namespace
+
+bool LoadScenarioText(const std::string& text, VirtualHost& host, std::string& error) {
+  // The sections check the types of what they read; a value of the wrong
+  // type that one of them missed is still a refused scenario, not a crash.
+  try {
+    return LoadScenario(text, host, error);
+  } catch (const nlohmann::json::exception& e) {
+    error = std::string("a value of the wrong type (") + e.what() + ")";
+    return false;
+  }
 }
 
 bool LoadScenarioFile(const std::string& path, VirtualHost& host, std::string& error) {

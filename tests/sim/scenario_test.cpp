@@ -79,6 +79,11 @@ TEST(ScenarioTest, BadScenariosAreRefusedWithTheirPlace) {
       {R"({"devices": [{"memory": {"zz": "01"}}]})", "devices[0]: memory: zz: not a number: \"zz\""},
       {R"({"devices": [{"faults": [{"kind": "gremlin"}]}]})", "devices[0]: fault: unknown kind \"gremlin\""},
       {R"({"devices": [{"faults": [{"kind": "status"}]}]})", "devices[0]: fault: kind \"status\" needs a \"status\""},
+      // Found by the scenario fuzzer: a number where a name belongs ended
+      // the program with an uncaught exception.
+      {R"({"devices": [{"faults": [{"kind": 5}]}]})", "devices[0]: fault: kind: expected a name"},
+      {R"({"devices": [{"chip": {"type": 5}, "rdx4410": {"variant": 4}}]})",
+       "devices[0]: rdx4410: variant: \"4a\" or \"4b\""},
       {R"({"devices": [{"timing": {"latency": 1}}]})", "devices[0]: timing: unknown key \"latency\""},
       {R"({"devices": [{"rc_mode": "on"}]})", "devices[0]: rc_mode: expected true or false"},
       {R"({"clock": "fast"})", "clock: expected \"virtual\" or \"steady\""},

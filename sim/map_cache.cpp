@@ -34,7 +34,7 @@ struct Cached {
 
 bool StillCurrent(const Cached& cached) {
   for (size_t i = 0; i < cached.map->files.size(); ++i) {
-    if (!(StampOf(cached.map->files[i]) == cached.stamps[i])) return false;
+    if (StampOf(cached.map->files[i]) != cached.stamps[i]) return false;
   }
   return true;
 }

@@ -1,7 +1,6 @@
 #include "sim/virtual_host.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <thread>
 
